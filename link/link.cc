@@ -1,0 +1,33 @@
+#include "link/link.h"
+
+uint16_t MakeRemoteCode(uint8_t byte0, uint8_t byte1) {
+  const uint16_t low = static_cast<uint16_t>(static_cast<int16_t>(static_cast<int8_t>(byte0)));
+  const uint16_t high = static_cast<uint16_t>(byte1 << 8);
+  return static_cast<uint16_t>((high | low) & 0xF7FF);
+}
+
+IrKey SplitIrFrame(uint8_t byte0, uint8_t byte1) {
+  IrKey key;
+  key.command = static_cast<uint8_t>(byte0 & 0x3F);
+  key.system = static_cast<uint8_t>(((byte1 & 0x07) << 2) | (byte0 >> 6));
+  return key;
+}
+
+namespace {
+void AppendLine(std::string& frame, std::string_view text, bool rightJustify) {
+  if (rightJustify && text.size() < static_cast<size_t>(kDisplayWidth))
+    frame.append(kDisplayWidth - text.size(), ' ');
+  frame.append(text);
+}
+}  // namespace
+
+std::string BuildDisplayFrame(std::string_view line1, std::string_view line2,
+                              bool rightJustify) {
+  std::string frame;
+  frame.reserve(2 + line1.size() + line2.size() + 2 * kDisplayWidth);
+  frame.push_back(static_cast<char>(kLine1Start));
+  AppendLine(frame, line1, rightJustify);
+  frame.push_back(static_cast<char>(kLine2Start));
+  AppendLine(frame, line2, rightJustify);
+  return frame;
+}

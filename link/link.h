@@ -1,0 +1,31 @@
+// Device link with the control unit: the 2-byte IrFrame it sends for every
+// infrared code and the DisplayFrame the host sends for its two text lines.
+// Line settings: 2400 baud, 8 data bits, no parity, 1 stop bit, no flow control.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The 16-bit code the console player traces and keeps in its key map: byte 1 in
+// the high half, byte 0 widened as a signed 8-bit value, toggle bit 11 cleared.
+// Widening means any byte 0 of 0x80 or above yields 0xF7xx whatever byte 1 is;
+// mappings files written from the trace depend on exactly this form.
+uint16_t MakeRemoteCode(uint8_t byte0, uint8_t byte1);
+
+struct IrKey {
+  uint8_t command;  // 0..63
+  uint8_t system;   // 0..31
+};
+
+// RC-5 command and system address; the toggle and start bits are not looked at.
+IrKey SplitIrFrame(uint8_t byte0, uint8_t byte1);
+
+constexpr unsigned char kLine1Start = 0x80;
+constexpr unsigned char kLine2Start = 0xA8;
+constexpr int kDisplayWidth = 16;
+
+// 0x80, line 1, 0xA8, line 2. With rightJustify each text shorter than 16 is
+// preceded by spaces up to 16. Texts are never cut and bytes pass unchanged.
+std::string BuildDisplayFrame(std::string_view line1, std::string_view line2,
+                              bool rightJustify);
