@@ -1,0 +1,10 @@
+#include "console/clock.h"
+
+#include <sys/time.h>
+
+uint32_t GetTickCount() {
+  timeval tv;
+  gettimeofday(&tv, nullptr);
+  return static_cast<uint32_t>(static_cast<uint64_t>(tv.tv_sec) * 1000u +
+                               static_cast<uint64_t>(tv.tv_usec) / 1000u);
+}

@@ -1,0 +1,130 @@
+#include "console/dispatch.h"
+
+#include "console/clock.h"
+#include "console/decoder.h"
+#include "console/mixer.h"
+#include "console/trace.h"
+#include "link/link.h"
+
+namespace {
+
+bool AlwaysRepeats(int slot) {
+  return slot == KeyVolumeUp || slot == KeyVolumeDown || slot == KeyJumpForward ||
+         slot == KeyJumpBack;
+}
+
+void VolumeStep(PlayerState& state, int slot) {
+  int v = state.mixer->GetVolume();
+  if (slot == KeyMute) {
+    if (state.muted) {
+      state.muted = 0;
+      v = state.savedVolume;
+    } else {
+      state.muted = 1;
+      state.savedVolume = static_cast<uint8_t>(v);
+      v = 0;
+    }
+  } else {
+    if (state.muted) v = state.savedVolume;
+    state.muted = 0;
+    if (slot == KeyVolumeUp) {
+      v += 5;
+      if (v > 100) v = 100;
+    } else {
+      v -= 5;
+      if (v < 0) v = 0;
+    }
+  }
+  state.mixer->SetVolume(v);
+  Trace("Volume=%d%%\n", v);
+  state.refreshNow = 1;
+  state.volumeBar = VolumeBar(v);
+}
+
+void MoveTrack(PlayerState& state, int by) {
+  state.track += by;
+  if (state.track >= state.trackCount) {
+    KillPlayer(state);
+    return;
+  }
+  if (state.track < 0) state.track = 0;
+  LoadTrack(state);
+}
+
+}  // namespace
+
+std::string VolumeBar(int volume) {
+  if (volume > 100) volume = 100;
+  if (volume < 0) volume = 0;
+  return std::string(static_cast<size_t>(volume * 16 / 100), '>');
+}
+
+void PerformSlot(PlayerState& state, int slot) {
+  switch (slot) {
+    case KeyQuit:
+      QuitPlayer(state, 2);
+      break;
+    case KeyPlay:
+      if (state.paused && state.playing) {
+        state.paused = 0;
+        SendDecoderCommand(state, "PAUSE");
+      } else {
+        LoadTrack(state);
+      }
+      break;
+    case KeyPause:
+      if (state.playing) {
+        state.paused = state.paused ? 0 : 1;
+        SendDecoderCommand(state, "PAUSE");
+      }
+      break;
+    case KeyStop:
+      if (state.playing) {
+        state.playing = 0;
+        state.paused = 1;
+        SendDecoderCommand(state, "STOP");
+      }
+      break;
+    case KeyVolumeUp:
+    case KeyVolumeDown:
+    case KeyMute:
+      VolumeStep(state, slot);
+      break;
+    case KeyJumpForward:
+      SendDecoderCommand(state, "JUMP +200");
+      break;
+    case KeyJumpBack:
+      SendDecoderCommand(state, "JUMP -200");
+      break;
+    case KeyNextTrack:
+      MoveTrack(state, 1);
+      break;
+    case KeyPreviousTrack:
+      MoveTrack(state, -1);
+      break;
+    case KeyForwardTen:
+      MoveTrack(state, 10);
+      break;
+    case KeyBackTen:
+      MoveTrack(state, -10);
+      break;
+    case KeyMode:
+      state.seekMode = state.seekMode == 0 ? 1 : state.seekMode == 1 ? 2 : 0;
+      break;
+    default:  // digits and KeyNone
+      break;
+  }
+}
+
+void DispatchKey(PlayerState& state, const uint8_t frame[2]) {
+  const uint16_t code = MakeRemoteCode(frame[0], frame[1]);
+  Trace("IR Command: %04X\n", code);
+  int slot = LookupKey(state.keys, code);
+  if (slot == KeyNextTrack || slot == KeyPreviousTrack) slot = SetSeekMode(slot, state.seekMode);
+  const uint32_t sinceLast = state.clock->Now() - state.last_tick;
+  if (sinceLast < kRepeatWindowMs && code == state.last_command && !AlwaysRepeats(slot))
+    slot = KeyNone;
+  state.last_tick = state.clock->Now();
+  state.last_command = code;
+  if (slot != KeyNone) PerformSlot(state, slot);
+}

@@ -1,0 +1,55 @@
+#include "console/display.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+
+#include "console/clock.h"
+#include "link/link.h"
+#include "link/ticker.h"
+
+namespace {
+char ModeLetter(int seekMode) {
+  if (seekMode == 0) return 'S';
+  if (seekMode == 2) return 'T';
+  return ' ';
+}
+
+// Whole seconds, truncated; a value no decoder would send cannot overflow.
+int WholeSeconds(float seconds) {
+  if (!(seconds > 0.0f)) return 0;
+  if (seconds >= static_cast<float>(INT_MAX)) return INT_MAX;
+  return static_cast<int>(seconds);
+}
+}  // namespace
+
+std::string StatusLine(const PlayerState& state) {
+  char text[64];
+  if (state.refreshNow) {
+    snprintf(text, sizeof text, "%s", state.volumeBar.c_str());
+  } else if (state.playing) {
+    const int s = WholeSeconds(state.elapsedSeconds);
+    snprintf(text, sizeof text, "Trk %d %s%d:%02d%s%s", state.track + 1,
+             state.paused ? "[" : "(", s / 60, s % 60, state.paused ? "]" : ")",
+             state.muted ? " M" : "");
+  } else {
+    snprintf(text, sizeof text, "Trk %d (stop)", state.track + 1);
+  }
+  std::string line(text);
+  if (line.size() < 15) line.append(15 - line.size(), ' ');
+  line.push_back(ModeLetter(state.seekMode));
+  return line;
+}
+
+void RefreshDisplay(PlayerState& state) {
+  if (!state.refreshNow && state.clock->Now() - state.lastRefresh <= kRefreshIntervalMs) return;
+  state.lastRefresh = state.clock->Now();
+  const std::string line1 = TitleTickerStep(state.ticker, state.title);
+  const std::string line2 = StatusLine(state);
+  const std::string frame = BuildDisplayFrame(line1, line2, false);
+  ssize_t ignored = write(state.serialFd, frame.data(), frame.size());
+  (void)ignored;
+  state.refreshNow = 0;
+}

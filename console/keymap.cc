@@ -1,0 +1,110 @@
+#include "console/keymap.h"
+
+#include <cctype>
+#include <cstdio>
+#include <memory>
+
+#include "console/trace.h"
+#include "console/trim.h"
+
+namespace {
+const char* const kSlotNames[kKeySlots] = {
+    "Quit",         "Play",          "Pause",       "Stop",        "Volume up",
+    "Volume down",  "Mute",          "Jump forward", "Jump back",  "Next track",
+    "Previous track", "Forward ten", "Back ten",    "Mode",        "Digit 0",
+    "Digit 1",      "Digit 2",       "Digit 3",     "Digit 4",     "Digit 5",
+    "Digit 6",      "Digit 7",       "Digit 8",     "Digit 9"};
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Reads a hexadecimal number the way "%x" does (optional sign, optional 0x),
+// keeping only the low 16 bits however many digits follow. False when the
+// line does not begin with a number.
+bool ParseCode(const std::string& line, uint16_t& code) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < line.size() && (line[i] == '+' || line[i] == '-')) negative = line[i++] == '-';
+  if (i + 1 < line.size() && line[i] == '0' && (line[i + 1] == 'x' || line[i + 1] == 'X') &&
+      i + 2 < line.size() && HexValue(line[i + 2]) >= 0)
+    i += 2;
+  uint32_t value = 0;
+  bool any = false;
+  for (; i < line.size() && HexValue(line[i]) >= 0; ++i) {
+    value = ((value << 4) | static_cast<uint32_t>(HexValue(line[i]))) & 0xFFFF;
+    any = true;
+  }
+  if (!any) return false;
+  code = static_cast<uint16_t>(negative ? (0u - value) & 0xFFFF : value);
+  return true;
+}
+
+struct FileCloser {
+  void operator()(FILE* f) const { fclose(f); }
+};
+}  // namespace
+
+KeyMap DefaultKeys() {
+  KeyMap keys = {0x350C, 0x3535, 0x3530, 0x3536, 0x3410, 0x3411, 0x241A, 0,
+                 0,      0x3520, 0x3521, 0,      0,      0x353F};
+  for (int d = 0; d <= 9; ++d) keys[KeyDigit0 + d] = static_cast<uint16_t>(0x3000 + d);
+  return keys;
+}
+
+const char* KeySlotName(int slot) {
+  return slot >= 0 && slot < kKeySlots ? kSlotNames[slot] : "None";
+}
+
+int LookupKey(const KeyMap& keys, uint16_t code) {
+  for (int slot = 0; slot < kKeySlots; ++slot)
+    if (keys[slot] == code) return slot;
+  return KeyNone;
+}
+
+int LoadIRCodes(const std::string& path, KeyMap& keys) {
+  std::unique_ptr<FILE, FileCloser> file(fopen(path.c_str(), "r"));
+  if (!file) {
+    Trace("Remote mappings file not found!\n\n");
+    return 1;
+  }
+  KeyMap table{};
+  int filled = 0;
+  int lineNumber = 0;
+  bool warnedFull = false;
+  char buffer[1023];
+  while (fgets(buffer, sizeof buffer, file.get()) != nullptr) {
+    ++lineNumber;
+    std::string line(buffer);
+    TrimString(line);
+    if (line.empty()) continue;
+    if (filled == kKeySlots) {
+      if (!warnedFull)
+        Trace("Remote mappings file %s: more than %d codes, line %d and later ignored\n",
+              path.c_str(), kKeySlots, lineNumber);
+      warnedFull = true;
+      continue;
+    }
+    uint16_t code = 0;
+    if (!ParseCode(line, code))
+      Trace("Remote mappings file %s: line %d is not a code, slot %d (%s) left without a key\n",
+            path.c_str(), lineNumber, filled, KeySlotName(filled));
+    table[filled++] = code;
+  }
+  keys = table;
+  return 0;
+}
+
+int SetSeekMode(int slot, int seekMode) {
+  if (slot == KeyNextTrack) {
+    if (seekMode == 0) return KeyJumpForward;
+    if (seekMode == 2) return KeyForwardTen;
+  } else if (slot == KeyPreviousTrack) {
+    if (seekMode == 0) return KeyJumpBack;
+    if (seekMode == 2) return KeyBackTen;
+  }
+  return slot;
+}

@@ -1,0 +1,45 @@
+// The remote key map: 24 slots of RemoteCodes, one per player action, with
+// built-in defaults that a remote mappings file replaces whole.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+enum KeySlot : int {
+  KeyQuit = 0,
+  KeyPlay,
+  KeyPause,
+  KeyStop,
+  KeyVolumeUp,
+  KeyVolumeDown,
+  KeyMute,
+  KeyJumpForward,
+  KeyJumpBack,
+  KeyNextTrack,
+  KeyPreviousTrack,
+  KeyForwardTen,
+  KeyBackTen,
+  KeyMode,
+  KeyDigit0,
+  KeyDigit9 = KeyDigit0 + 9,
+  KeyNone = 24,
+};
+
+constexpr int kKeySlots = 24;
+using KeyMap = std::array<uint16_t, kKeySlots>;
+
+KeyMap DefaultKeys();
+
+// The name of a slot as tools show it ("Quit", "Play", ..., "Digit 9").
+const char* KeySlotName(int slot);
+
+// First slot whose code equals code in all 16 bits, or KeyNone.
+int LookupKey(const KeyMap& keys, uint16_t code);
+
+// Reads one code per non-empty line, in slot order; unfilled slots become 0.
+// 0 when read, 1 when the file cannot be opened (keys then stay as they were).
+int LoadIRCodes(const std::string& path, KeyMap& keys);
+
+// Where the next and previous keys act in each seek mode (0 seek, 1 track, 2 tens).
+int SetSeekMode(int slot, int seekMode);

@@ -1,0 +1,3 @@
+#include "console/process.h"
+
+int main(int argc, char* argv[]) { return RunPlayer(argc, argv); }

@@ -1,0 +1,19 @@
+// The command line: norvelo [options] list.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "console/keymap.h"
+
+struct Options {
+  std::string serport = "/dev/ttyS0";
+  bool recursive = false;
+  std::vector<std::string> list;  // everything from the first non-option on
+};
+
+extern const char kUsageText[];
+
+// Reads the options from argv[1] on. Each "-m" loads its mappings file into
+// keys at once; "-s"/"-m" without a value and unknown options are ignored.
+Options ReadOptions(int argc, char* const argv[], KeyMap& keys);

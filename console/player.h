@@ -1,0 +1,75 @@
+// PlayerState: the one record of the running console player, owned by the
+// main process. The decoder channel, the key handling and the display read and
+// change it; the platform edges (clock, mixer, the two ways out) hang off it so
+// that tests can put fakes in their place.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+#include "console/keymap.h"
+#include "console/playlist.h"
+#include "link/ticker.h"
+
+struct Clock;
+struct Mixer;
+
+// How the program ends. The real one never returns; callers return at once
+// after calling it, so a test fake that does return leaves the state alone.
+struct Exits {
+  virtual ~Exits() = default;
+  virtual void QuitPlayer(int status) = 0;  // "QUIT", SIGTERM, wait, exit(status)
+  virtual void KillPlayer() = 0;            // "QUIT", SIGKILL, wait, exit(0)
+};
+
+constexpr size_t kTitleMax = 127;  // characters of PlayerState.title
+constexpr size_t kVolumeBarMax = 31;
+
+struct PlayerState {
+  Playlist playlist;
+  int trackCount = 0;
+  int track = 0;
+  int playing = 0;
+  int paused = 0;
+  int muted = 0;
+  uint8_t savedVolume = 0;
+  int seekMode = 1;
+  float elapsedSeconds = 0.0f;
+  std::string title;
+  std::string volumeBar;
+  int refreshNow = 0;
+  uint32_t lastRefresh = 0;
+
+  int serialFd = -1;
+  int commIn = -1;
+  int commOut = -1;
+  int decoderIn = -1;
+  int decoderOut = -1;
+  pid_t receiverPid = -1;
+  pid_t decoderPid = -1;
+
+  KeyMap keys = DefaultKeys();
+  // Repeat filter of the key handling.
+  uint32_t last_tick = 0;
+  uint16_t last_command = 0;
+  TitleTicker ticker;
+
+  // Decoder output: the unfinished line carried between reads, and the tag
+  // fields collected inside an "@I {" ... "@I }" block.
+  std::string lineAccumulator;
+  bool lineOverflow = false;
+  bool inInfoBlock = false;
+  std::string blockV1Line;
+  std::string blockTitle, blockArtist, blockAlbum;
+
+  Clock* clock = nullptr;
+  Mixer* mixer = nullptr;
+  Exits* exits = nullptr;
+  bool ended = false;  // an exit was taken; nothing more is done
+};
+
+// The two ways out; with the real Exits they do not return.
+void QuitPlayer(PlayerState& state, int status);
+void KillPlayer(PlayerState& state);

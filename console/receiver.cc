@@ -1,0 +1,100 @@
+#include "console/receiver.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+namespace {
+std::atomic<int> wait_flag{1};
+static_assert(std::atomic<int>::is_always_lock_free, "the flag is shared with a signal handler");
+
+uint64_t MonotonicMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+int BytesWaiting(int fd) {
+  int count = 0;
+  if (ioctl(fd, FIONREAD, &count) < 0) return 0;
+  return count;
+}
+}  // namespace
+
+bool FrameAssembler::Take(const uint8_t* bytes, int count, uint64_t nowMs, uint8_t out[2]) {
+  if (count <= 0) return false;
+  if (hasLone) {
+    out[0] = lone;
+    out[1] = bytes[0];
+    hasLone = false;
+    return true;
+  }
+  if (count >= 2) {
+    out[0] = bytes[0];
+    out[1] = bytes[1];
+    return true;
+  }
+  hasLone = true;
+  lone = bytes[0];
+  loneSince = nowMs;
+  return false;
+}
+
+int FrameAssembler::Expire(uint64_t nowMs) {
+  if (!hasLone) return -1;
+  const uint64_t age = nowMs - loneSince;
+  if (age >= static_cast<uint64_t>(kPairWindowMs)) {
+    hasLone = false;
+    return -1;
+  }
+  return static_cast<int>(kPairWindowMs - age);
+}
+
+void signal_handler_IO(int) { wait_flag.store(0); }
+
+void RXthread(int serialFd, int commOut) {
+  struct sigaction action = {};
+  action.sa_handler = signal_handler_IO;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGIO, &action, nullptr);
+
+  // SIGIO is taken only inside the wait below, so a notification can never
+  // fall between looking at the flag and going to sleep.
+  sigset_t io, waitMask;
+  sigemptyset(&io);
+  sigaddset(&io, SIGIO);
+  sigprocmask(SIG_BLOCK, &io, &waitMask);
+  sigdelset(&waitMask, SIGIO);
+
+  fcntl(serialFd, F_SETOWN, getpid());
+  fcntl(serialFd, F_SETFL, O_ASYNC);
+
+  FrameAssembler assembler;
+  for (;;) {
+    while (wait_flag.load()) {
+      const int left = assembler.Expire(MonotonicMs());
+      timespec timeout = {left / 1000, (left % 1000) * 1000000L};
+      ppoll(nullptr, 0, left >= 0 ? &timeout : nullptr, &waitMask);
+    }
+    wait_flag.store(1);
+    // The line is blocking from now on: read only what is there, so that a
+    // notification without data (a hang-up, a late signal) cannot stall us.
+    if (BytesWaiting(serialFd) > 0) {
+      uint8_t bytes[2];
+      const ssize_t got = read(serialFd, bytes, static_cast<size_t>(assembler.Wanted()));
+      uint8_t frame[2];
+      if (got > 0 && assembler.Take(bytes, static_cast<int>(got), MonotonicMs(), frame)) {
+        ssize_t ignored = write(commOut, frame, 2);
+        (void)ignored;
+      }
+    }
+    // Notifications are not counted: bytes still waiting count as another one.
+    if (BytesWaiting(serialFd) > 0) wait_flag.store(0);
+  }
+}

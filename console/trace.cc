@@ -1,0 +1,49 @@
+#include "console/trace.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+std::string* g_capture = nullptr;
+
+void WriteAll(const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(STDOUT_FILENO, data, size);
+    if (n <= 0) return;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+}  // namespace
+
+void SetTraceCapture(std::string* capture) { g_capture = capture; }
+
+void Trace(const char* format, ...) {
+  char small[512];
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  const int n = vsnprintf(small, sizeof small, format, args);
+  va_end(args);
+  std::string text;
+  if (n < 0) {
+    va_end(copy);
+    return;
+  }
+  if (static_cast<size_t>(n) < sizeof small) {
+    text.assign(small, static_cast<size_t>(n));
+  } else {
+    text.resize(static_cast<size_t>(n) + 1);
+    vsnprintf(&text[0], text.size(), format, copy);
+    text.resize(static_cast<size_t>(n));
+  }
+  va_end(copy);
+  if (g_capture) {
+    g_capture->append(text);
+    return;
+  }
+  // Unbuffered: a trace must not wait in a stdio buffer when stdout is a pipe.
+  WriteAll(text.data(), text.size());
+}

@@ -1,0 +1,11 @@
+// Every message of the console player goes through here, so that it reaches
+// standard output at once (also into a pipe or a file) and tests can read it.
+#pragma once
+
+#include <string>
+
+// printf-style; the text is written and flushed before the call returns.
+void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Tests collect the trace instead of printing it; nullptr restores stdout.
+void SetTraceCapture(std::string* capture);
