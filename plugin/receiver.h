@@ -1,0 +1,27 @@
+// The receiver thread's work: wait for a frame, decode it, keep the keys of the
+// two RC-5 systems served, drop repeats, queue the rest for the update thread.
+#pragma once
+
+#include <cstdint>
+
+#include "link/link.h"
+#include "plugin/command_queue.h"
+#include "plugin/host.h"
+
+struct ReceiverState {
+  uint32_t lastKeyTick = kNeverTick;
+  BeepLimiter beeper;
+  uint32_t droppedFull = 0;  // keys refused because the queue was full
+};
+
+constexpr uint32_t kRepeatWindowMs = 200;
+// After a failed wait the next try waits this long, so that a missing port
+// neither spins the thread nor keeps it away from a port opened meanwhile.
+constexpr uint32_t kRetryPauseMs = 250;
+
+// Decides whether a decoded key is queued; updates the repeat window.
+bool FilterKey(ReceiverState& state, IrKey key, uint32_t now);
+
+// One round: wait for input, read a frame, filter and queue it.
+void ReceiverStep(ReceiverState& state, CommandQueue& queue, SerialReader& line,
+                  Clock& clock, Alerts& alerts);
