@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include "console/display.h"
+#include "fixture.h"
+
+namespace {
+std::string Frame(const std::string& line1, const std::string& line2) {
+  return "\x80" + line1 + "\xa8" + line2;
+}
+}  // namespace
+
+TEST(StatusLine, Forms) {
+  TestPlayer p;
+  p.state.track = 2;
+  p.state.playing = 1;
+  p.state.elapsedSeconds = 125.9f;
+  EXPECT_EQ(StatusLine(p.state), "Trk 3 (2:05)    ");
+  p.state.paused = 1;
+  p.state.muted = 1;
+  p.state.seekMode = 2;
+  EXPECT_EQ(StatusLine(p.state), "Trk 3 [2:05] M T");
+  p.state.elapsedSeconds = 62 * 60 + 5;
+  p.state.paused = 0;
+  p.state.muted = 0;
+  p.state.seekMode = 1;
+  EXPECT_EQ(StatusLine(p.state), "Trk 3 (62:05)   ");
+  p.state.playing = 0;
+  p.state.track = 0;
+  p.state.seekMode = 0;
+  EXPECT_EQ(StatusLine(p.state), "Trk 1 (stop)   S");
+  p.state.seekMode = 7;
+  EXPECT_EQ(StatusLine(p.state), "Trk 1 (stop)    ");
+  // Longer than 15: no padding, the letter follows directly.
+  p.state.playing = 1;
+  p.state.muted = 1;
+  p.state.track = 122;
+  p.state.elapsedSeconds = 5;
+  p.state.seekMode = 1;
+  EXPECT_EQ(StatusLine(p.state), "Trk 123 (0:05) M ");
+  // Values no decoder sends do not overflow the conversion.
+  p.state.elapsedSeconds = 1e30f;
+  EXPECT_NO_FATAL_FAILURE(StatusLine(p.state));
+  p.state.elapsedSeconds = -3.0f;
+  p.state.muted = 0;
+  p.state.track = 0;
+  EXPECT_EQ(StatusLine(p.state), "Trk 1 (0:00)    ");
+}
+
+TEST(RefreshDisplay, CadenceAndVolumeBar) {
+  TestPlayer p;
+  p.state.title = "Short";
+  RefreshDisplay(p.state);  // the first pass is always due
+  EXPECT_EQ(p.serial.Drain(), Frame("Short           ", "Trk 1 (stop)    "));
+  p.clock.now += 500;
+  RefreshDisplay(p.state);
+  EXPECT_EQ(p.serial.Drain(), "");
+  p.clock.now += 1;
+  RefreshDisplay(p.state);
+  EXPECT_EQ(p.serial.Drain().size(), 34u);
+  // A volume key forces a refresh in the same pass; the bar shows once.
+  p.state.refreshNow = 1;
+  p.state.volumeBar = std::string(16, '>');
+  RefreshDisplay(p.state);
+  const std::string bar = p.serial.Drain();
+  EXPECT_EQ(bar, Frame("Short           ", std::string(16, '>') + " "));
+  EXPECT_EQ(bar.size(), 35u);
+  EXPECT_EQ(p.state.refreshNow, 0);
+  p.clock.now += 501;
+  RefreshDisplay(p.state);
+  EXPECT_EQ(p.serial.Drain(), Frame("Short           ", "Trk 1 (stop)    "));
+  p.state.refreshNow = 1;
+  p.state.volumeBar.clear();
+  RefreshDisplay(p.state);
+  EXPECT_EQ(p.serial.Drain(), Frame("Short           ", std::string(16, ' ')));
+}
+
+TEST(RefreshDisplay, EveryRefreshMovesTheTickerAndBytesPassUnchanged) {
+  TestPlayer p;
+  p.state.title = "ABCDEFGHIJKLMNOPQ\xa8";  // 18 bytes, one of them the line-2 marker
+  std::vector<std::string> windows;
+  for (int i = 0; i < 6; ++i) {
+    p.clock.now += 501;
+    RefreshDisplay(p.state);
+    windows.push_back(p.serial.Drain().substr(1, 16));
+  }
+  EXPECT_EQ(windows[0], p.state.title.substr(0, 16));
+  EXPECT_EQ(windows[1], p.state.title.substr(1, 16));
+  EXPECT_EQ(windows[2], p.state.title.substr(2, 16));
+  EXPECT_EQ(windows[3], p.state.title.substr(2, 16));
+  EXPECT_EQ(windows[5], p.state.title.substr(0, 16));
+  // The clock wrapping around 2^32 does not stop the display.
+  p.clock.now = 0xFFFFFF00u;
+  p.state.lastRefresh = 0xFFFFFC00u;
+  RefreshDisplay(p.state);
+  EXPECT_FALSE(p.serial.Drain().empty());
+  p.clock.now = 0x00000100u;
+  RefreshDisplay(p.state);
+  EXPECT_FALSE(p.serial.Drain().empty());
+}

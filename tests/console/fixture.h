@@ -1,0 +1,93 @@
+// A player in a test: real pipes stand in for the decoder's input and the
+// serial line; clock, mixer and the ways out are fakes.
+#pragma once
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "console/clock.h"
+#include "console/mixer.h"
+#include "console/player.h"
+#include "console/trace.h"
+
+struct FakeClock : Clock {
+  uint32_t now = 100000;
+  uint32_t Now() override { return now; }
+};
+
+struct FakeMixer : Mixer {
+  int volume = 40;
+  bool present = true;
+  std::vector<int> set;
+  int GetVolume() override { return present ? volume : 255; }
+  int SetVolume(int v) override {
+    if (!present) return -1;
+    set.push_back(v);
+    volume = v & 0xFF;
+    return volume;
+  }
+};
+
+struct FakeExits : Exits {
+  std::vector<int> quits;  // status, or -1 for a kill
+  void QuitPlayer(int status) override { quits.push_back(status); }
+  void KillPlayer() override { quits.push_back(-1); }
+};
+
+class Pipe {
+ public:
+  Pipe() {
+    if (pipe(fds_) == 0) {
+      fcntl(fds_[0], F_SETFL, O_NONBLOCK);
+      fcntl(fds_[1], F_SETFL, O_NONBLOCK);
+    }
+  }
+  ~Pipe() {
+    close(fds_[0]);
+    close(fds_[1]);
+  }
+  int reader() const { return fds_[0]; }
+  int writer() const { return fds_[1]; }
+  std::string Drain() {
+    std::string all;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fds_[0], buffer, sizeof buffer)) > 0) all.append(buffer, static_cast<size_t>(n));
+    return all;
+  }
+
+ private:
+  int fds_[2] = {-1, -1};
+};
+
+struct TestPlayer {
+  PlayerState state;
+  FakeClock clock;
+  FakeMixer mixer;
+  FakeExits exits;
+  Pipe decoder;
+  Pipe serial;
+  std::string trace;
+
+  explicit TestPlayer(int tracks = 3) {
+    for (int i = 0; i < tracks; ++i) state.playlist.push_back("/m/t" + std::to_string(i + 1) + ".mp3");
+    state.trackCount = tracks;
+    state.decoderIn = decoder.writer();
+    state.serialFd = serial.writer();
+    state.clock = &clock;
+    state.mixer = &mixer;
+    state.exits = &exits;
+    SetTraceCapture(&trace);
+  }
+  ~TestPlayer() { SetTraceCapture(nullptr); }
+
+  std::string Commands() { return decoder.Drain(); }
+  std::string TakeTrace() {
+    std::string t;
+    t.swap(trace);
+    return t;
+  }
+};

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "console/keymap.h"
+#include "console/options.h"
+#include "console/trace.h"
+
+namespace {
+class TempFile {
+ public:
+  explicit TempFile(const std::string& text) {
+    char name[] = "/tmp/norvelo-keys-XXXXXX";
+    const int fd = mkstemp(name);
+    if (fd >= 0) close(fd);
+    path_ = name;
+    std::ofstream(path_) << text;
+  }
+  ~TempFile() { std::remove(path_.c_str()); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+struct TraceCapture {
+  std::string text;
+  TraceCapture() { SetTraceCapture(&text); }
+  ~TraceCapture() { SetTraceCapture(nullptr); }
+};
+}  // namespace
+
+TEST(LoadIRCodes, FillsSlotsInOrderAndClearsTheRest) {
+  std::string text;
+  for (int i = 0; i < 14; ++i) text += "0x" + std::to_string(4000 + i) + "\n\n   \r\n";
+  TempFile file(text);
+  KeyMap keys = DefaultKeys();
+  EXPECT_EQ(LoadIRCodes(file.path(), keys), 0);
+  EXPECT_EQ(keys[0], 0x4000);
+  EXPECT_EQ(keys[13], 0x4013);
+  for (int slot = 14; slot < kKeySlots; ++slot) EXPECT_EQ(keys[slot], 0) << slot;
+}
+
+TEST(LoadIRCodes, NumberForms) {
+  TempFile file("350c Quit\n0X3535 Play\n  0x3530\t\n12345\n-1\nf\n");
+  KeyMap keys{};
+  ASSERT_EQ(LoadIRCodes(file.path(), keys), 0);
+  EXPECT_EQ(keys[0], 0x350C);
+  EXPECT_EQ(keys[1], 0x3535);
+  EXPECT_EQ(keys[2], 0x3530);
+  EXPECT_EQ(keys[3], 0x2345);  // low 16 bits of a longer number
+  EXPECT_EQ(keys[4], 0xFFFF);
+  EXPECT_EQ(keys[5], 0x000F);
+}
+
+TEST(LoadIRCodes, BadLinesAreReportedAndKeepTheirSlot) {
+  TraceCapture trace;
+  std::string text = "1\nnot a code\n3\n";
+  for (int i = 3; i < 30; ++i) text += std::to_string(i + 1) + "\n";
+  TempFile file(text);
+  KeyMap keys{};
+  ASSERT_EQ(LoadIRCodes(file.path(), keys), 0);
+  EXPECT_EQ(keys[0], 1);
+  EXPECT_EQ(keys[1], 0);
+  EXPECT_EQ(keys[2], 3);
+  EXPECT_EQ(keys[23], 0x24);
+  EXPECT_NE(trace.text.find("line 2 is not a code"), std::string::npos) << trace.text;
+  EXPECT_NE(trace.text.find("more than 24 codes"), std::string::npos);
+}
+
+TEST(LoadIRCodes, MissingFileKeepsTheTable) {
+  TraceCapture trace;
+  KeyMap keys = DefaultKeys();
+  keys[3] = 0x7777;
+  EXPECT_EQ(LoadIRCodes("/nonexistent/keys", keys), 1);
+  EXPECT_EQ(keys[3], 0x7777);
+  EXPECT_EQ(trace.text, "Remote mappings file not found!\n\n");
+}
+
+TEST(KeyMap, DefaultsAndSeekModes) {
+  const KeyMap keys = DefaultKeys();
+  EXPECT_EQ(LookupKey(keys, 0x350C), KeyQuit);
+  EXPECT_EQ(LookupKey(keys, 0x241A), KeyMute);
+  EXPECT_EQ(LookupKey(keys, 0x3009), KeyDigit9);
+  EXPECT_EQ(LookupKey(keys, 0), KeyJumpForward);
+  EXPECT_EQ(LookupKey(keys, 0xBEEF), KeyNone);
+  EXPECT_EQ(SetSeekMode(KeyNextTrack, 0), KeyJumpForward);
+  EXPECT_EQ(SetSeekMode(KeyPreviousTrack, 0), KeyJumpBack);
+  EXPECT_EQ(SetSeekMode(KeyNextTrack, 2), KeyForwardTen);
+  EXPECT_EQ(SetSeekMode(KeyPreviousTrack, 2), KeyBackTen);
+  EXPECT_EQ(SetSeekMode(KeyNextTrack, 1), KeyNextTrack);
+  EXPECT_EQ(SetSeekMode(KeyPreviousTrack, 9), KeyPreviousTrack);
+  EXPECT_EQ(SetSeekMode(KeyPlay, 0), KeyPlay);
+}
+
+TEST(ReadOptions, OrderValuesAndTheList) {
+  auto read = [](std::vector<const char*> args, KeyMap& keys) {
+    args.insert(args.begin(), "norvelo");
+    return ReadOptions(static_cast<int>(args.size()), const_cast<char* const*>(args.data()), keys);
+  };
+  KeyMap keys = DefaultKeys();
+  Options o = read({"-x", "a.mp3"}, keys);
+  EXPECT_EQ(o.list, std::vector<std::string>{"a.mp3"});
+  o = read({"a.mp3", "-s", "/dev/ttyS1"}, keys);
+  EXPECT_EQ(o.list.size(), 3u);
+  EXPECT_EQ(o.serport, "/dev/ttyS0");
+  o = read({"-s"}, keys);
+  EXPECT_TRUE(o.list.empty());
+  o = read({"-s", "-r", "-s", "/dev/b", "-r", "-", "d"}, keys);
+  EXPECT_EQ(o.serport, "/dev/b");  // "-r" was the first -s's value
+  EXPECT_TRUE(o.recursive);
+  EXPECT_EQ(o.list, std::vector<std::string>{"d"});
+  const std::string longPath = "/" + std::string(300, 'd');
+  o = read({"-s", longPath.c_str(), "x"}, keys);
+  EXPECT_EQ(o.serport, longPath);  // never cut: a cut path names another device
+
+  TempFile first("1\n2\n");
+  TempFile second("5\n");
+  o = read({"-m", first.path().c_str(), "-m", second.path().c_str(), "a.mp3"}, keys);
+  EXPECT_EQ(keys[0], 5);
+  EXPECT_EQ(keys[1], 0);
+  TraceCapture trace;
+  o = read({"-m", first.path().c_str(), "-m", "/nonexistent", "a.mp3"}, keys);
+  EXPECT_EQ(keys[1], 2);
+}
