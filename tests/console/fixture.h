@@ -63,6 +63,12 @@ class Pipe {
   int fds_[2] = {-1, -1};
 };
 
+struct TraceCapture {
+  std::string text;
+  TraceCapture() { SetTraceCapture(&text); }
+  ~TraceCapture() { SetTraceCapture(nullptr); }
+};
+
 struct TestPlayer {
   PlayerState state;
   FakeClock clock;

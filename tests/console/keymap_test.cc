@@ -6,6 +6,7 @@
 #include "console/keymap.h"
 #include "console/options.h"
 #include "console/trace.h"
+#include "fixture.h"
 
 namespace {
 class TempFile {
@@ -22,12 +23,6 @@ class TempFile {
 
  private:
   std::string path_;
-};
-
-struct TraceCapture {
-  std::string text;
-  TraceCapture() { SetTraceCapture(&text); }
-  ~TraceCapture() { SetTraceCapture(nullptr); }
 };
 }  // namespace
 

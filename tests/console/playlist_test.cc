@@ -7,6 +7,7 @@
 
 #include "console/playlist.h"
 #include "console/trace.h"
+#include "fixture.h"
 #include "console/trim.h"
 
 namespace {
@@ -35,12 +36,6 @@ Playlist Scan(const std::string& dir) {
   EXPECT_GE(ScanDir(dir, list), 0);
   return list;
 }
-
-struct TraceCapture {
-  std::string text;
-  TraceCapture() { SetTraceCapture(&text); }
-  ~TraceCapture() { SetTraceCapture(nullptr); }
-};
 }  // namespace
 
 TEST(TrimString, BlanksAtBothEnds) {
