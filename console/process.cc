@@ -1,14 +1,19 @@
 #include "console/process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "console/clock.h"
 #include "console/decoder.h"
@@ -29,27 +34,52 @@ void SleepMs(int ms) {
   nanosleep(&ts, nullptr);
 }
 
-// Reaps the children, waiting a bounded time: a decoder that ignores both the
-// QUIT line and the signal must not keep the player from ending.
-void ReapChildren(pid_t first, pid_t second) {
-  pid_t pending[2] = {first, second};
-  for (int waited = 0;; waited += 10) {
-    bool any = false;
-    for (pid_t& pid : pending) {
-      if (pid <= 0) continue;
-      const pid_t r = waitpid(pid, nullptr, WNOHANG);
-      if (r == pid || (r < 0 && errno != EINTR)) pid = -1;
-      else any = true;
-    }
-    if (!any) return;
-    if (waited >= kChildExitWaitMs) break;
-    SleepMs(10);
-  }
-  for (pid_t pid : pending) {
+// Children of this process that are still running (orphaned grandchildren
+// come here too, as the player is their subreaper).
+std::vector<pid_t> ListChildren() {
+  std::vector<pid_t> children;
+  DIR* proc = opendir("/proc");
+  if (!proc) return children;
+  const pid_t self = getpid();
+  while (dirent* entry = readdir(proc)) {
+    const pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
     if (pid <= 0) continue;
-    kill(pid, SIGKILL);
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    FILE* file = fopen(path, "r");
+    if (!file) continue;
+    char text[512];
+    const size_t n = fread(text, 1, sizeof text - 1, file);
+    fclose(file);
+    text[n] = '\0';
+    const char* close = strrchr(text, ')');
+    int parent = 0;
+    char state = 0;
+    if (close && sscanf(close + 1, " %c %d", &state, &parent) == 2 && parent == self)
+      children.push_back(pid);
+  }
+  closedir(proc);
+  return children;
+}
+
+// True when no child is left; reaps those that have ended.
+bool ReapEnded() {
+  for (;;) {
+    const pid_t pid = waitpid(-1, nullptr, WNOHANG);
+    if (pid > 0) continue;
+    return pid < 0 && errno == ECHILD;
+  }
+}
+
+// Reaps every child, the decoder behind its shell included, waiting a bounded
+// time: a decoder that ignores both the QUIT line and the signal must not keep
+// the player from ending, nor be left behind.
+void ReapChildren() {
+  for (int waited = 0; !ReapEnded(); waited += 10) {
+    if (waited >= kChildExitWaitMs)
+      for (pid_t pid : ListChildren()) kill(pid, SIGKILL);
+    if (waited >= 2 * kChildExitWaitMs) return;
+    SleepMs(10);
   }
 }
 
@@ -61,7 +91,7 @@ class ProcessExits : public Exits {
     SendDecoderCommand(state_, "QUIT");
     kill(state_.decoderPid, SIGTERM);
     kill(state_.receiverPid, SIGTERM);
-    ReapChildren(state_.decoderPid, state_.receiverPid);
+    ReapChildren();
     exit(status);
   }
 
@@ -69,7 +99,7 @@ class ProcessExits : public Exits {
     SendDecoderCommand(state_, "QUIT");
     kill(-state_.decoderPid, SIGKILL);
     kill(state_.receiverPid, SIGKILL);
-    ReapChildren(state_.decoderPid, state_.receiverPid);
+    ReapChildren();
     exit(0);
   }
 
@@ -78,6 +108,15 @@ class ProcessExits : public Exits {
 };
 
 [[noreturn]] void RunDecoder(int outWrite, int inRead) {
+  // The shell takes only single-digit descriptors in a redirection, and a
+  // player started with many descriptors open gets pipe ends above 9.
+  if (outWrite > 9 || inRead > 9) {
+    const int out = dup(outWrite), in = dup(inRead);
+    outWrite = dup2(out, 8);
+    inRead = dup2(in, 9);
+    close(out);
+    close(in);
+  }
   char command[128];
   snprintf(command, sizeof command, "mpg123 -R - >&%d 2>&1 0<&%d", outWrite, inRead);
   execlp("sh", "sh", "-c", command, static_cast<char*>(nullptr));
@@ -148,6 +187,9 @@ int RunPlayer(int argc, char* argv[]) {
   SetNonBlocking(state.decoderOut);
   SetNonBlocking(state.decoderIn);
 
+  // The shell may run the decoder as a child of its own; when the shell goes
+  // first at exit, the decoder must come back here to be reaped.
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
   state.receiverPid = fork();
   if (state.receiverPid < 0) {
     Trace("Unable to create RX process!\n\n");

@@ -1,0 +1,139 @@
+#include "bench/bench_util.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+bool Pty::Open() {
+  master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return false;
+  slave = ptsname(master);
+  termios t;
+  if (tcgetattr(master, &t) == 0) {
+    cfmakeraw(&t);
+    tcsetattr(master, TCSANOW, &t);
+  }
+  return true;
+}
+
+Pty::~Pty() {
+  if (master >= 0) close(master);
+}
+
+TempDir::TempDir() {
+  char name[] = "/tmp/norvelo-bench-XXXXXX";
+  if (mkdtemp(name)) path = name;
+}
+
+TempDir::~TempDir() {
+  if (!path.empty()) {
+    const std::string command = "rm -rf '" + path + "'";
+    if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", path.c_str());
+  }
+}
+
+void WriteDecoderWrapper(const std::string& dir) {
+  const std::string path = dir + "/mpg123";
+  std::ofstream script(path);
+  if (access("/usr/bin/mpg123", X_OK) == 0)
+    script << "#!/bin/sh\nexec /usr/bin/mpg123 -o dummy \"$@\"\n";
+  else
+    script << "#!/bin/sh\necho '@R silent'\nexec cat >/dev/null\n";
+  script.close();
+  chmod(path.c_str(), 0755);
+}
+
+pid_t Spawn(const std::vector<std::string>& args, const std::string& pathDir, int outFd) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  setpgid(0, 0);
+  const char* oldPath = getenv("PATH");
+  const std::string path = pathDir + ":" + (oldPath ? oldPath : "/usr/bin:/bin");
+  setenv("PATH", path.c_str(), 1);
+  const int out = outFd >= 0 ? outFd : open("/dev/null", O_WRONLY);
+  dup2(out, STDOUT_FILENO);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
+CpuSample SampleGroup(pid_t pgid) {
+  CpuSample sample;
+  const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+  DIR* proc = opendir("/proc");
+  if (!proc) return sample;
+  while (dirent* entry = readdir(proc)) {
+    const pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
+    if (pid <= 0) continue;
+    std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(text.substr(close + 2));
+    std::string state;
+    long ppid, pgrp, session, tty, tpgid;
+    unsigned long flags, minflt, cminflt, majflt, cmajflt, utime, stime;
+    fields >> state >> ppid >> pgrp >> session >> tty >> tpgid >> flags >> minflt >> cminflt >>
+        majflt >> cmajflt >> utime >> stime;
+    if (pgrp != pgid || state == "Z") continue;
+    sample.cpuSeconds += static_cast<double>(utime + stime) / tick;
+    ++sample.processes;
+    std::ifstream status("/proc/" + std::string(entry->d_name) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.compare(0, 24, "voluntary_ctxt_switches:") == 0)
+        sample.contextSwitches += atol(line.c_str() + 24);
+      else if (line.compare(0, 27, "nonvoluntary_ctxt_switches:") == 0)
+        sample.contextSwitches += atol(line.c_str() + 27);
+    }
+  }
+  closedir(proc);
+  return sample;
+}
+
+double NowSeconds() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+std::string DrainFor(int fd, int ms) {
+  std::string all;
+  const double end = NowSeconds() + ms / 1000.0;
+  for (;;) {
+    const int left = static_cast<int>((end - NowSeconds()) * 1000);
+    if (left <= 0) break;
+    pollfd p = {fd, POLLIN, 0};
+    if (poll(&p, 1, left) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    all.append(buffer, static_cast<size_t>(n));
+  }
+  return all;
+}
+
+int WaitExit(pid_t pid, int ms) {
+  for (int waited = 0; waited < ms; waited += 10) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    usleep(10000);
+  }
+  kill(-pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -1;
+}

@@ -1,0 +1,47 @@
+// Shared pieces of the benchmarks: a pseudo-terminal standing in for the
+// serial line, the player started on it, and CPU figures read from /proc.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+struct Pty {
+  int master = -1;
+  std::string slave;
+  bool Open();
+  ~Pty();
+};
+
+// A temporary directory, removed with everything in it.
+struct TempDir {
+  std::string path;
+  TempDir();
+  ~TempDir();
+};
+
+// Writes an executable `mpg123` into dir that runs the real decoder with its
+// silent output (or, without one installed, a decoder that stays silent).
+void WriteDecoderWrapper(const std::string& dir);
+
+// Starts program with args in a process group of its own, PATH led by pathDir,
+// standard output to outFd (or /dev/null when -1).
+pid_t Spawn(const std::vector<std::string>& args, const std::string& pathDir, int outFd = -1);
+
+struct CpuSample {
+  double cpuSeconds = 0;    // user + system time of the group's processes
+  long contextSwitches = 0;  // voluntary and involuntary
+  int processes = 0;
+};
+
+// Sums over every process whose process group is pgid.
+CpuSample SampleGroup(pid_t pgid);
+
+// Reads and discards whatever the player wrote, for up to ms milliseconds.
+std::string DrainFor(int fd, int ms);
+
+double NowSeconds();
+
+// Waits up to ms for pid to end; its exit status, or -1 (then it is killed).
+int WaitExit(pid_t pid, int ms);
