@@ -1,0 +1,359 @@
+#include "harness.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace e2e {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+int MsSince(SteadyClock::time_point start) {
+  return static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count());
+}
+
+void WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      SleepMs(1);
+      continue;
+    }
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+int RemoveEntry(const char* path, const struct stat*, int, FTW*) { return remove(path); }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t from = 0;
+  for (size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', from)) {
+    lines.push_back(text.substr(from, nl - from));
+    from = nl + 1;
+  }
+  return lines;
+}
+
+std::string Hex4(uint16_t code) {
+  char text[8];
+  snprintf(text, sizeof text, "%04X", code);
+  return text;
+}
+
+}  // namespace
+
+std::string FrameBytes(uint16_t code, bool toggle) {
+  std::string bytes;
+  bytes.push_back(static_cast<char>(code & 0xFF));
+  bytes.push_back(static_cast<char>(((code >> 8) & 0xFF) | (toggle ? 0x08 : 0)));
+  return bytes;
+}
+
+void SleepMs(int ms) {
+  timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+TempDir::TempDir() {
+  const char* base = getenv("TMPDIR");
+  std::string templ = std::string(base && *base ? base : "/tmp") + "/norvelo-e2e-XXXXXX";
+  if (mkdtemp(&templ[0]) == nullptr) abort();
+  path_ = templ;
+}
+
+TempDir::~TempDir() { nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
+
+std::string TempDir::Write(const std::string& name, const std::string& content) const {
+  const std::string path = Join(name);
+  std::ofstream(path, std::ios::binary) << content;
+  return path;
+}
+
+std::string TempDir::MakeDir(const std::string& name) const {
+  const std::string path = Join(name);
+  mkdir(path.c_str(), 0755);
+  return path;
+}
+
+void BecomeSubreaper() { prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0); }
+
+std::vector<pid_t> ChildrenOfThisProcess() {
+  std::vector<pid_t> children;
+  const pid_t self = getpid();
+  DIR* proc = opendir("/proc");
+  if (!proc) return children;
+  while (dirent* entry = readdir(proc)) {
+    const pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
+    if (pid <= 0) continue;
+    const std::string stat = ReadFile("/proc/" + std::string(entry->d_name) + "/stat");
+    const size_t paren = stat.rfind(')');
+    if (paren == std::string::npos) continue;
+    char state = 0;
+    int parent = 0;
+    if (sscanf(stat.c_str() + paren + 1, " %c %d", &state, &parent) == 2 && parent == self)
+      children.push_back(pid);
+  }
+  closedir(proc);
+  return children;
+}
+
+Session::Session(SessionOptions options) : options_(std::move(options)) {
+  BecomeSubreaper();
+  master_ = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) abort();
+  fcntl(master_, F_SETFD, FD_CLOEXEC);
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  slave_ = ptsname(master_);
+  // Held so the master never reports a hang-up while the player is not running.
+  slaveHold_ = open(slave_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+
+  binDir_ = dir_.MakeDir("bin");
+  logPath_ = dir_.Join("decoder.log");
+  fifoPath_ = dir_.Join("decoder.fifo");
+  dir_.Write("decoder.log", "");
+  mkfifo(fifoPath_.c_str(), 0600);
+  fifo_ = open(fifoPath_.c_str(), O_RDWR | O_CLOEXEC);
+  WriteWrapper();
+}
+
+Session::~Session() {
+  if (Running()) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  for (pid_t child : ChildrenOfThisProcess()) {
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+  }
+  for (int fd : {master_, slaveHold_, outRead_, fifo_})
+    if (fd >= 0) close(fd);
+}
+
+void Session::WriteWrapper() {
+  const std::string target = binDir_ + "/mpg123";
+  if (options_.decoder == Decoder::Fake) {
+    symlink(FAKE_DECODER_BIN, target.c_str());
+    return;
+  }
+  // The real decoder, with an output that needs no sound card.
+  dir_.Write("bin/mpg123", "#!/bin/sh\nexec /usr/bin/mpg123 -o dummy \"$@\"\n");
+  chmod(target.c_str(), 0755);
+}
+
+void Session::Start(const std::vector<std::string>& args) {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) abort();
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    const int null = open("/dev/null", O_RDONLY);
+    dup2(null, STDIN_FILENO);
+    const char* path = getenv("PATH");
+    setenv("PATH", (binDir_ + ":" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
+    setenv("FAKE_DECODER_LOG", logPath_.c_str(), 1);
+    setenv("FAKE_DECODER_FIFO", fifoPath_.c_str(), 1);
+    setenv("FAKE_DECODER_READY", options_.ready.c_str(), 1);
+    setenv("FAKE_DECODER_ON_LOAD", options_.onLoad.c_str(), 1);
+    setenv("FAKE_DECODER_STUBBORN", options_.stubborn ? "1" : "0", 1);
+    if (chdir(dir_.path().c_str()) != 0) _exit(127);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(NORVELO_BIN));
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(NORVELO_BIN, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  outRead_ = out[0];
+  fcntl(outRead_, F_SETFL, fcntl(outRead_, F_GETFL) | O_NONBLOCK);
+}
+
+void Session::StartOn(const std::vector<std::string>& list) {
+  std::vector<std::string> args = {"-s", slave_};
+  args.insert(args.end(), list.begin(), list.end());
+  Start(args);
+}
+
+bool Session::ReceiverArmed() {
+  const std::string fdDir = "/proc/" + std::to_string(pid_) + "/fd";
+  DIR* dir = opendir(fdDir.c_str());
+  if (!dir) return false;
+  bool armed = false;
+  while (dirent* entry = readdir(dir)) {
+    char link[256] = {};
+    if (readlink((fdDir + "/" + entry->d_name).c_str(), link, sizeof link - 1) <= 0) continue;
+    if (slave_ != link) continue;
+    const std::string info =
+        ReadFile("/proc/" + std::to_string(pid_) + "/fdinfo/" + entry->d_name);
+    const size_t at = info.find("flags:");
+    if (at != std::string::npos && (strtoul(info.c_str() + at + 6, nullptr, 8) & O_ASYNC))
+      armed = true;
+  }
+  closedir(dir);
+  return armed;
+}
+
+bool Session::WaitReady(int timeoutMs) {
+  return WaitFor([this] { return !Frames().empty() && ReceiverArmed(); }, timeoutMs);
+}
+
+void Session::SendBytes(const std::string& bytes) { WriteAll(master_, bytes); }
+
+void Session::DecoderSays(const std::string& text) { WriteAll(fifo_, text); }
+
+bool Session::Press(uint16_t code, int timeoutMs) {
+  const std::string line = "IR Command: " + Hex4(code);
+  const size_t before = CountTrace(line);
+  SendKey(code);
+  return WaitFor([&] { return CountTrace(line) > before; }, timeoutMs);
+}
+
+bool Session::Sync(int timeoutMs) {
+  const std::string marker = "#sync " + std::to_string(++syncCount_);
+  DecoderSays(marker + "\n");
+  return WaitForTrace(marker, timeoutMs);
+}
+
+void Session::Pump(int ms) {
+  const auto start = SteadyClock::now();
+  for (;;) {
+    pollfd fds[2] = {{outRead_, POLLIN, 0}, {master_, POLLIN, 0}};
+    const int left = std::max(0, ms - MsSince(start));
+    poll(fds, 2, left);
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = outRead_ >= 0 ? read(outRead_, buffer, sizeof buffer) : -1;
+      if (n > 0) {
+        out_.append(buffer, static_cast<size_t>(n));
+        continue;
+      }
+      if (n == 0) {
+        close(outRead_);
+        outRead_ = -1;
+      }
+      break;
+    }
+    for (;;) {
+      const ssize_t n = read(master_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      display_.append(buffer, static_cast<size_t>(n));
+    }
+    if (left == 0) return;
+  }
+}
+
+bool Session::WaitFor(const std::function<bool()>& done, int timeoutMs) {
+  const auto start = SteadyClock::now();
+  for (;;) {
+    Pump(0);
+    if (done()) return true;
+    const int left = timeoutMs - MsSince(start);
+    if (left <= 0) return false;
+    Pump(std::min(left, 10));
+  }
+}
+
+bool Session::WaitForTrace(const std::string& text, int timeoutMs) {
+  return WaitFor([&] { return CountTrace(text) > 0; }, timeoutMs);
+}
+
+bool Session::WaitForCommand(const std::string& line, int timeoutMs) {
+  return WaitFor([&] { return CountCommand(line) > 0; }, timeoutMs);
+}
+
+bool Session::WaitForFrame(const std::function<bool(const DisplayFrame&)>& match, size_t after,
+                           int timeoutMs) {
+  return WaitFor(
+      [&] {
+        const std::vector<DisplayFrame> frames = Frames();
+        for (size_t i = after; i < frames.size(); ++i)
+          if (match(frames[i])) return true;
+        return false;
+      },
+      timeoutMs);
+}
+
+bool Session::WaitForLine2(const std::string& line2, size_t after, int timeoutMs) {
+  return WaitForFrame([&](const DisplayFrame& f) { return f.line2 == line2; }, after, timeoutMs);
+}
+
+bool Session::Running() {
+  if (pid_ <= 0 || status_ != -1) return false;
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
+  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+  return false;
+}
+
+int Session::WaitExit(int timeoutMs) {
+  if (!WaitFor([this] { return !Running(); }, timeoutMs)) return -1;
+  // The trace written just before the exit.
+  WaitFor([this] { return outRead_ < 0; }, 200);
+  Pump(0);
+  return status_ >= 1000 ? -1 : status_;
+}
+
+std::vector<std::string> Session::TraceLines() const { return SplitLines(out_); }
+
+size_t Session::CountTrace(const std::string& line) const {
+  const std::vector<std::string> lines = TraceLines();
+  return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+std::vector<std::string> Session::Commands() const { return SplitLines(ReadFile(logPath_)); }
+
+size_t Session::CountCommand(const std::string& line) const {
+  const std::vector<std::string> lines = Commands();
+  return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+std::vector<DisplayFrame> Session::Frames() const {
+  std::vector<DisplayFrame> frames;
+  const char start = static_cast<char>(0x80), second = static_cast<char>(0xA8);
+  size_t at = display_.find(start);
+  while (at != std::string::npos) {
+    const size_t next = display_.find(start, at + 1);
+    const std::string body = display_.substr(at + 1, next == std::string::npos ? std::string::npos
+                                                                             : next - at - 1);
+    const size_t split = body.find(second, 16);
+    if (split != std::string::npos) {
+      DisplayFrame frame{body.substr(0, split), body.substr(split + 1)};
+      // The last frame may still be on its way.
+      if (next != std::string::npos || frame.line2.size() >= 16) frames.push_back(frame);
+    }
+    at = next;
+  }
+  return frames;
+}
+
+}  // namespace e2e

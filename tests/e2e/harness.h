@@ -1,0 +1,143 @@
+// End-to-end harness: runs the built player against a pseudo-terminal that
+// stands in for the control unit, with a stand-in decoder (or the real one)
+// first on PATH. Frames go in through the pty master; the player's trace,
+// the decoder's command log and the DisplayFrames come back out.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+constexpr int kWaitMs = 5000;  // ordinary waits: generous, the machine is shared
+
+// Default key codes of the player's key map.
+enum Code : uint16_t {
+  kQuit = 0x350C,
+  kPlay = 0x3535,
+  kPause = 0x3530,
+  kStop = 0x3536,
+  kVolumeUp = 0x3410,
+  kVolumeDown = 0x3411,
+  kMute = 0x241A,
+  kNext = 0x3520,
+  kPrevious = 0x3521,
+  kMode = 0x353F,
+  kDigit1 = 0x3001,
+};
+
+// The 2 bytes on the line for a RemoteCode with byte 0 below 0x80.
+std::string FrameBytes(uint16_t code, bool toggle = false);
+
+void SleepMs(int ms);
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string Join(const std::string& name) const { return path_ + "/" + name; }
+  std::string Write(const std::string& name, const std::string& content) const;
+  std::string MakeDir(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+struct DisplayFrame {
+  std::string line1, line2;
+};
+
+enum class Decoder { Fake, Real };
+
+struct SessionOptions {
+  Decoder decoder = Decoder::Fake;
+  std::string ready = "@R MPG123 (fake) v10";  // "" = the fake never says ready
+  std::string onLoad;                           // fake's reply after each LOAD
+  bool stubborn = false;                        // fake ignores QUIT and SIGTERM
+};
+
+// Marks this process as the reaper of orphans, so that anything the player
+// leaves behind becomes our child and can be found.
+void BecomeSubreaper();
+
+// Children of this process, alive or not yet reaped.
+std::vector<pid_t> ChildrenOfThisProcess();
+
+class Session {
+ public:
+  explicit Session(SessionOptions options = {});
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  TempDir& dir() { return dir_; }
+  const std::string& slave() const { return slave_; }
+
+  // Starts the player with exactly these arguments.
+  void Start(const std::vector<std::string>& args);
+  // "-s <slave>" then the list.
+  void StartOn(const std::vector<std::string>& list);
+  // Start-up is over once the first DisplayFrame came and the receiver owns
+  // the line's input notifications; frames written before that may wait.
+  bool WaitReady(int timeoutMs = kWaitMs);
+
+  void SendBytes(const std::string& bytes);
+  void SendKey(uint16_t code, bool toggle = false) { SendBytes(FrameBytes(code, toggle)); }
+  // Bytes the fake decoder writes to the player, exactly as given.
+  void DecoderSays(const std::string& text);
+  // Sends the key and waits for its trace line: its action is then done.
+  bool Press(uint16_t code, int timeoutMs = kWaitMs);
+  // Writes a marker through the fake decoder and waits for its echo: every
+  // command the player sent before is then in the command log, and every
+  // decoder line before it has been handled.
+  bool Sync(int timeoutMs = kWaitMs);
+
+  // Reads whatever arrived, for up to ms milliseconds.
+  void Pump(int ms);
+  bool WaitFor(const std::function<bool()>& done, int timeoutMs = kWaitMs);
+  bool WaitForTrace(const std::string& text, int timeoutMs = kWaitMs);
+  bool WaitForCommand(const std::string& line, int timeoutMs = kWaitMs);
+  // Waits for a complete frame after the first `after` frames that matches.
+  bool WaitForFrame(const std::function<bool(const DisplayFrame&)>& match, size_t after = 0,
+                    int timeoutMs = kWaitMs);
+  bool WaitForLine2(const std::string& line2, size_t after = 0, int timeoutMs = kWaitMs);
+
+  // Exit status, or -1 when the player did not exit in time (or was signalled).
+  int WaitExit(int timeoutMs = kWaitMs);
+  bool Running();
+
+  const std::string& Trace() const { return out_; }
+  std::vector<std::string> TraceLines() const;
+  size_t CountTrace(const std::string& line) const;
+  std::vector<std::string> Commands() const;
+  size_t CountCommand(const std::string& line) const;
+  // Complete frames so far.
+  std::vector<DisplayFrame> Frames() const;
+  pid_t pid() const { return pid_; }
+
+ private:
+  void WriteWrapper();
+  bool ReceiverArmed();
+
+  SessionOptions options_;
+  TempDir dir_;
+  int master_ = -1;
+  int slaveHold_ = -1;
+  int outRead_ = -1;
+  int fifo_ = -1;
+  std::string slave_;
+  std::string binDir_, logPath_, fifoPath_;
+  pid_t pid_ = -1;
+  int status_ = -1;
+  std::string out_, display_;
+  int syncCount_ = 0;
+};
+
+}  // namespace e2e

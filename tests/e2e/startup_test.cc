@@ -1,0 +1,216 @@
+// Start-up of the player: usage, the failures in their order, and the play
+// list the decoder is asked to load.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+const char kUsage[] =
+    "Norvelo plugin v0.2\n"
+    "Usage: norvelo [options] list\n"
+    "-s device     I/O device (default: /dev/ttyS0)\n"
+    "-r            scans recursively directory 'list'\n"
+    "-m file       remote mappings file\n"
+    "\n";
+
+// Plays every track through at once: the fake reports each track ended.
+SessionOptions PlayThrough() {
+  SessionOptions options;
+  options.onLoad = "@I {path}\n@P 0\n";
+  return options;
+}
+
+std::vector<std::string> Loads(const Session& s) {
+  std::vector<std::string> loads;
+  for (const std::string& c : s.Commands())
+    if (c.compare(0, 5, "LOAD ") == 0) loads.push_back(c.substr(5));
+  return loads;
+}
+
+// Subdirectory names of dir in the order the listing yields them.
+std::vector<std::string> SubdirsInListingOrder(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.c_str());
+  while (dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    struct stat info;
+    if (name != "." && name != ".." && stat((dir + "/" + name).c_str(), &info) == 0 &&
+        S_ISDIR(info.st_mode))
+      names.push_back(name);
+  }
+  closedir(d);
+  return names;
+}
+
+struct FailureCase {
+  const char* name;
+  std::vector<std::string> args;  // "{dir}" stands for the test's directory
+  std::string output;             // the whole standard output, "{dir}" as above
+};
+
+std::string Expand(std::string text, const std::string& dir) {
+  for (size_t at = text.find("{dir}"); at != std::string::npos; at = text.find("{dir}"))
+    text.replace(at, 5, dir);
+  return text;
+}
+
+class StartupFailure : public ::testing::TestWithParam<FailureCase> {};
+
+// Every failure is one message, status 1, before any child exists; the
+// device is named after the list, so a list error wins over a missing device.
+TEST_P(StartupFailure, PrintsItsMessageAndLeavesNoChild) {
+  Session s;
+  s.dir().MakeDir("empty");
+  s.dir().Write("file.txt", "x");
+  s.dir().MakeDir("tree");
+  s.dir().MakeDir("tree/sub");
+  std::vector<std::string> args;
+  for (const std::string& arg : GetParam().args) args.push_back(Expand(arg, s.dir().path()));
+  s.Start(args);
+  EXPECT_EQ(s.WaitExit(), 1);
+  EXPECT_EQ(s.Trace(), Expand(GetParam().output, s.dir().path()));
+  EXPECT_TRUE(ChildrenOfThisProcess().empty());
+  EXPECT_TRUE(s.Commands().empty());
+}
+
+const std::string kNoDevice = "{dir}/no-such-tty";
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, StartupFailure,
+    ::testing::Values(
+        FailureCase{"NoArguments", {}, kUsage},
+        FailureCase{"RecursiveWithTwoPaths",
+                    {"-s", kNoDevice, "-r", "{dir}/empty", "{dir}/tree"},
+                    "-r option needs only a path!\n\n"},
+        FailureCase{"RecursiveWithoutPath", {"-s", kNoDevice, "-r"},
+                    "-r option needs only a path!\n\n"},
+        FailureCase{"OnlyDeviceOption", {"-s"}, "No file list specified!\n\n"},
+        FailureCase{"OptionsWithoutList", {"-x", "-s", kNoDevice},
+                    "No file list specified!\n\n"},
+        FailureCase{"ScanOfMissingDirectory", {"-s", kNoDevice, "-r", "{dir}/missing"},
+                    "Scan error of {dir}/missing\n\n"},
+        FailureCase{"ScanOfPlainFile", {"-s", kNoDevice, "-r", "{dir}/file.txt"},
+                    "Scan error of {dir}/file.txt\n\n"},
+        FailureCase{"DeviceMissing", {"-s", kNoDevice, "a.mp3"},
+                    "Unable to open {dir}/no-such-tty\n\n"},
+        FailureCase{"DeviceMissingAfterEmptyScan", {"-s", kNoDevice, "-r", "{dir}/empty"},
+                    "Unable to open {dir}/no-such-tty\n\n"},
+        FailureCase{"MappingsFileMissingDoesNotStop",
+                    {"-m", "{dir}/no-such-map", "-s", kNoDevice, "a.mp3"},
+                    "Remote mappings file not found!\n\nUnable to open {dir}/no-such-tty\n\n"}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+TEST(Startup, UnreadableSubdirectoryFailsTheWholeScan) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
+  Session s;
+  s.dir().MakeDir("tree");
+  s.dir().MakeDir("tree/a");
+  s.dir().MakeDir("tree/a/locked");
+  s.dir().Write("tree/x.mp3", "");
+  chmod(s.dir().Join("tree/a/locked").c_str(), 0);
+  s.Start({"-s", s.slave(), "-r", s.dir().Join("tree")});
+  EXPECT_EQ(s.WaitExit(), 1);
+  chmod(s.dir().Join("tree/a/locked").c_str(), 0755);
+  EXPECT_EQ(s.Trace(), "Scan error of " + s.dir().Join("tree") + "\n\n");
+}
+
+// The scan order as the decoder sees it: each subdirectory's whole contents
+// first, then the directory's own entries, a play list replacing its MP3s.
+TEST(Startup, RecursiveScanIsLoadedInScanOrder) {
+  Session s(PlayThrough());
+  TempDir& d = s.dir();
+  const std::string top = d.MakeDir("music");
+  for (const char* name : {"b.mp3", "a.MP3", "B.mp3", "c.txt", "song.mp3.part"})
+    d.Write(std::string("music/") + name, "");
+  d.MakeDir("music/sub");
+  d.Write("music/sub/x.mp3", "");
+  d.MakeDir("music/list");
+  d.Write("music/list/ignored.mp3", "");
+  d.Write("music/list/a.m3u.bak",
+          "\xEF\xBB\xBF#EXTM3U\n  song.mp3\r\n#EXTINF:123,Artist - Title\n# note\n"
+          "\n   \n/abs/x.mp3\n");
+  d.Write("music/list/second.m3u", "never.mp3\n");  // only the first list counts
+  d.MakeDir("music/y.mp3");  // scanned, and listed itself
+  d.Write("music/y.mp3/inner.mp3", "");
+  d.MakeDir("music/x.m3u");  // a directory, never read as a play list
+  d.Write("music/x.m3u/k.mp3", "");
+  symlink("nowhere.mp3", d.Join("music/dangling.mp3").c_str());
+
+  std::vector<std::string> expected;
+  for (const std::string& sub : SubdirsInListingOrder(top)) {
+    if (sub == "sub") expected.push_back(top + "/sub/x.mp3");
+    if (sub == "y.mp3") expected.push_back(top + "/y.mp3/inner.mp3");
+    if (sub == "x.m3u") expected.push_back(top + "/x.m3u/k.mp3");
+    if (sub == "list") {
+      // Whichever list file the listing yields first wins.
+      bool bakFirst = true;
+      DIR* dir = opendir((top + "/list").c_str());
+      while (dirent* e = readdir(dir)) {
+        if (std::string(e->d_name) == "a.m3u.bak") break;
+        if (std::string(e->d_name) == "second.m3u") {
+          bakFirst = false;
+          break;
+        }
+      }
+      closedir(dir);
+      if (bakFirst) {
+        for (const char* line : {"song.mp3", "# note", "/abs/x.mp3"})
+          expected.push_back(top + "/list/" + line);
+      } else {
+        expected.push_back(top + "/list/never.mp3");
+      }
+    }
+  }
+  for (const char* name : {"B.mp3", "a.MP3", "b.mp3", "song.mp3.part", "y.mp3"})
+    expected.push_back(top + "/" + name);
+
+  s.Start({"-s", s.slave(), "-r", top});
+  EXPECT_EQ(s.WaitExit(), 0);
+  EXPECT_EQ(Loads(s), expected);
+  ASSERT_FALSE(s.Commands().empty());
+  EXPECT_EQ(s.Commands().back(), "QUIT");
+  EXPECT_TRUE(ChildrenOfThisProcess().empty());
+}
+
+TEST(Startup, TrailingSlashGivesDoubleSlashEntries) {
+  Session s(PlayThrough());
+  s.dir().MakeDir("m");
+  s.dir().Write("m/a.mp3", "");
+  s.Start({"-s", s.slave(), "-r", s.dir().Join("m/")});
+  EXPECT_EQ(s.WaitExit(), 0);
+  EXPECT_EQ(Loads(s), std::vector<std::string>{s.dir().Join("m//a.mp3")});
+}
+
+// Options end at the first list entry; later "-s" is a track like any other.
+TEST(Startup, OptionsStopAtTheFirstEntry) {
+  Session s(PlayThrough());
+  s.Start({"-x", "-s", s.slave(), "-", "a.mp3", "-s", "/dev/ttyS1"});
+  EXPECT_EQ(s.WaitExit(), 0);
+  EXPECT_EQ(Loads(s), (std::vector<std::string>{"a.mp3", "-s", "/dev/ttyS1"}));
+}
+
+TEST(Startup, EmptyScanLoadsNothingAndNextTrackEnds) {
+  Session s;
+  s.dir().MakeDir("empty");
+  s.Start({"-s", s.slave(), "-r", s.dir().Join("empty")});
+  ASSERT_TRUE(s.WaitReady());
+  ASSERT_TRUE(s.Sync());
+  EXPECT_TRUE(Loads(s).empty());
+  s.SendKey(kNext);
+  EXPECT_EQ(s.WaitExit(), 0);
+  EXPECT_EQ(s.Commands(), std::vector<std::string>{"QUIT"});
+  EXPECT_TRUE(ChildrenOfThisProcess().empty());
+}
+
+}  // namespace
+}  // namespace e2e
