@@ -127,6 +127,20 @@ std::vector<pid_t> ChildrenOfThisProcess() {
   return children;
 }
 
+std::string LeftoverChildren() {
+  std::string text;
+  for (pid_t pid : ChildrenOfThisProcess()) {
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::string command = ReadFile(proc + "/cmdline");
+    std::replace(command.begin(), command.end(), '\0', ' ');
+    const std::string stat = ReadFile(proc + "/stat");
+    const size_t paren = stat.rfind(')');
+    text += std::to_string(pid) + " [" + (paren == std::string::npos ? "?" : stat.substr(paren + 2, 1)) +
+            "] " + command + "\n";
+  }
+  return text;
+}
+
 Session::Session(SessionOptions options) : options_(std::move(options)) {
   BecomeSubreaper();
   master_ = posix_openpt(O_RDWR | O_NOCTTY);
@@ -151,9 +165,16 @@ Session::~Session() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  for (pid_t child : ChildrenOfThisProcess()) {
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
+  // Killing a shell hands its own children to us in turn, so go on until
+  // nothing is left (bounded: a test must not hang here).
+  for (int round = 0; round < 200; ++round) {
+    const std::vector<pid_t> children = ChildrenOfThisProcess();
+    if (children.empty()) break;
+    for (pid_t child : children) {
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+    }
+    SleepMs(5);
   }
   for (int fd : {master_, slaveHold_, outRead_, fifo_})
     if (fd >= 0) close(fd);
@@ -228,6 +249,12 @@ bool Session::WaitReady(int timeoutMs) {
 }
 
 void Session::SendBytes(const std::string& bytes) { WriteAll(master_, bytes); }
+
+void Session::SendBurst(const std::vector<uint16_t>& codes) {
+  std::string bytes;
+  for (uint16_t code : codes) bytes += FrameBytes(code);
+  SendBytes(bytes);
+}
 
 void Session::DecoderSays(const std::string& text) { WriteAll(fifo_, text); }
 
@@ -335,6 +362,13 @@ std::vector<std::string> Session::Commands() const { return SplitLines(ReadFile(
 size_t Session::CountCommand(const std::string& line) const {
   const std::vector<std::string> lines = Commands();
   return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+std::vector<std::string> Session::CommandsSince(size_t mark) const {
+  std::vector<std::string> commands = Commands();
+  commands.erase(commands.begin(), commands.begin() + static_cast<std::ptrdiff_t>(
+                                                          std::min(mark, commands.size())));
+  return commands;
 }
 
 std::vector<DisplayFrame> Session::Frames() const {

@@ -28,6 +28,7 @@ enum Code : uint16_t {
   kPrevious = 0x3521,
   kMode = 0x353F,
   kDigit1 = 0x3001,
+  kJunk = 0x2727,  // in no slot: separates two presses of one key
 };
 
 // The 2 bytes on the line for a RemoteCode with byte 0 below 0x80.
@@ -69,6 +70,8 @@ void BecomeSubreaper();
 
 // Children of this process, alive or not yet reaped.
 std::vector<pid_t> ChildrenOfThisProcess();
+// "" when there are none, else each child's command line and state.
+std::string LeftoverChildren();
 
 class Session {
  public:
@@ -90,6 +93,9 @@ class Session {
 
   void SendBytes(const std::string& bytes);
   void SendKey(uint16_t code, bool toggle = false) { SendBytes(FrameBytes(code, toggle)); }
+  // All the frames in one write: they reach the player within a millisecond
+  // or so of each other.
+  void SendBurst(const std::vector<uint16_t>& codes);
   // Bytes the fake decoder writes to the player, exactly as given.
   void DecoderSays(const std::string& text);
   // Sends the key and waits for its trace line: its action is then done.
@@ -118,6 +124,7 @@ class Session {
   size_t CountTrace(const std::string& line) const;
   std::vector<std::string> Commands() const;
   size_t CountCommand(const std::string& line) const;
+  std::vector<std::string> CommandsSince(size_t mark) const;
   // Complete frames so far.
   std::vector<DisplayFrame> Frames() const;
   pid_t pid() const { return pid_; }

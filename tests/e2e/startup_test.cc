@@ -79,7 +79,7 @@ TEST_P(StartupFailure, PrintsItsMessageAndLeavesNoChild) {
   s.Start(args);
   EXPECT_EQ(s.WaitExit(), 1);
   EXPECT_EQ(s.Trace(), Expand(GetParam().output, s.dir().path()));
-  EXPECT_TRUE(ChildrenOfThisProcess().empty());
+  EXPECT_EQ(LeftoverChildren(), "");
   EXPECT_TRUE(s.Commands().empty());
 }
 
@@ -179,7 +179,7 @@ TEST(Startup, RecursiveScanIsLoadedInScanOrder) {
   EXPECT_EQ(Loads(s), expected);
   ASSERT_FALSE(s.Commands().empty());
   EXPECT_EQ(s.Commands().back(), "QUIT");
-  EXPECT_TRUE(ChildrenOfThisProcess().empty());
+  EXPECT_EQ(LeftoverChildren(), "");
 }
 
 TEST(Startup, TrailingSlashGivesDoubleSlashEntries) {
@@ -209,7 +209,7 @@ TEST(Startup, EmptyScanLoadsNothingAndNextTrackEnds) {
   s.SendKey(kNext);
   EXPECT_EQ(s.WaitExit(), 0);
   EXPECT_EQ(s.Commands(), std::vector<std::string>{"QUIT"});
-  EXPECT_TRUE(ChildrenOfThisProcess().empty());
+  EXPECT_EQ(LeftoverChildren(), "");
 }
 
 }  // namespace

@@ -1,0 +1,246 @@
+// Keys end to end: frames written on the pty reach the key handling once,
+// the repeat filter, the track keys, the seek modes and mappings files.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::vector<std::string> Tracks(int count) {
+  std::vector<std::string> list;
+  for (int i = 1; i <= count; ++i) list.push_back("t" + std::to_string(i) + ".mp3");
+  return list;
+}
+
+// A running player with the first track loaded.
+class Keys : public ::testing::Test {
+ protected:
+  void StartWith(const std::vector<std::string>& list) {
+    s.StartOn(list);
+    ASSERT_TRUE(s.WaitReady());
+    ASSERT_TRUE(s.WaitForCommand("LOAD " + list[0]));
+  }
+
+  // The commands the burst caused, once every frame of it was handled.
+  Lines After(const std::vector<uint16_t>& codes) {
+    const size_t mark = s.Commands().size();
+    const size_t traced = IrTraceCount();
+    s.SendBurst(codes);
+    EXPECT_TRUE(s.WaitFor([&] { return IrTraceCount() >= traced + codes.size(); }));
+    EXPECT_TRUE(s.Sync());
+    return s.CommandsSince(mark);
+  }
+
+  size_t IrTraceCount() const {
+    size_t count = 0;
+    for (const std::string& line : s.TraceLines()) count += line.rfind("IR Command: ", 0) == 0;
+    return count;
+  }
+
+  Session s;
+};
+
+TEST_F(Keys, QuitKeyEndsWithStatusTwoAndNoChildLeft) {
+  StartWith({"a.mp3"});
+  s.SendKey(kQuit, /*toggle=*/true);  // the toggle bit is not part of the code
+  EXPECT_EQ(s.WaitExit(), 2);
+  EXPECT_EQ(s.CountTrace("IR Command: 350C"), 1u);
+  EXPECT_EQ(s.Commands().back(), "QUIT");
+  EXPECT_EQ(LeftoverChildren(), "");
+}
+
+TEST_F(Keys, FrameInOneWriteOrSplitAcrossTwoIsHandledOnce) {
+  StartWith({"a.mp3"});
+  s.SendBytes(FrameBytes(kPlay));
+  ASSERT_TRUE(s.WaitForTrace("IR Command: 3535"));
+  s.Pump(400);  // past the repeat window
+  const std::string split = FrameBytes(kPause);
+  s.SendBytes(split.substr(0, 1));
+  SleepMs(5);
+  s.SendBytes(split.substr(1));
+  ASSERT_TRUE(s.WaitForTrace("IR Command: 3530"));
+  ASSERT_TRUE(s.Sync());
+  s.Pump(100);
+  EXPECT_EQ(IrTraceCount(), 2u);
+  EXPECT_EQ(s.Commands(), (Lines{"LOAD a.mp3", "LOAD a.mp3", "PAUSE"}));
+}
+
+TEST_F(Keys, StrayByteCostsOnlyItself) {
+  StartWith({"a.mp3"});
+  s.SendBytes("\x55");
+  s.Pump(100);
+  EXPECT_EQ(After({kPause}), Lines{"PAUSE"});
+  EXPECT_EQ(IrTraceCount(), 1u);
+  EXPECT_EQ(s.CountTrace("IR Command: 3530"), 1u);
+}
+
+// Garbage pairs are traced and ignored; an odd byte left over is dropped.
+TEST_F(Keys, GarbageOnTheLineLeavesTheQuitKeyWorking) {
+  StartWith({"a.mp3"});
+  std::string garbage;
+  for (int i = 0; i < 301; ++i) garbage.push_back(static_cast<char>(0x80 + (i * 37) % 128));
+  s.SendBytes(garbage);
+  ASSERT_TRUE(s.WaitFor([&] { return IrTraceCount() == 150; }));
+  s.Pump(100);
+  EXPECT_EQ(IrTraceCount(), 150u);
+  for (const std::string& line : s.TraceLines())
+    if (line.rfind("IR Command: ", 0) == 0) {
+      EXPECT_EQ(line.substr(12, 2), "F7") << line;
+    }
+  s.SendKey(kQuit);
+  EXPECT_EQ(s.WaitExit(), 2);
+  EXPECT_EQ(s.Commands(), (Lines{"LOAD a.mp3", "QUIT"}));
+}
+
+TEST_F(Keys, SameCodeInQuickSuccessionActsOnce) {
+  StartWith({"a.mp3"});
+  // The second frame differs only in the toggle bit: the same code.
+  const size_t mark = s.Commands().size();
+  s.SendBytes(FrameBytes(kPause) + FrameBytes(kPause, true));
+  ASSERT_TRUE(s.WaitFor([&] { return s.CountTrace("IR Command: 3530") == 2; }));
+  ASSERT_TRUE(s.Sync());
+  EXPECT_EQ(s.CommandsSince(mark), Lines{"PAUSE"});
+}
+
+TEST_F(Keys, SameCodeAfterTheWindowActsAgain) {
+  StartWith({"a.mp3"});
+  EXPECT_EQ(After({kPause}), Lines{"PAUSE"});
+  s.Pump(450);
+  EXPECT_EQ(After({kPause}), Lines{"PAUSE"});
+}
+
+// Each repeat restarts the window, so a held key acts once however long.
+TEST_F(Keys, HeldKeyActsOnce) {
+  StartWith({"a.mp3"});
+  const size_t mark = s.Commands().size();
+  for (int i = 0; i < 5; ++i) {
+    s.SendKey(kPause);
+    s.Pump(120);
+  }
+  ASSERT_TRUE(s.WaitFor([&] { return s.CountTrace("IR Command: 3530") == 5; }));
+  ASSERT_TRUE(s.Sync());
+  EXPECT_EQ(s.CommandsSince(mark), Lines{"PAUSE"});
+}
+
+TEST_F(Keys, DifferentKeysInQuickSuccessionBothAct) {
+  StartWith({"a.mp3"});
+  EXPECT_EQ(After({kPause, kJunk, kPause, kPlay}), (Lines{"PAUSE", "PAUSE", "LOAD a.mp3"}));
+}
+
+TEST_F(Keys, VolumeAndJumpKeysActOnEveryFrame) {
+  StartWith({"a.mp3"});
+  // Code 0 is the first slot without a key: the forward jump.
+  EXPECT_EQ(After({0, 0, 0}), (Lines{"JUMP +200", "JUMP +200", "JUMP +200"}));
+  After({kVolumeUp, kVolumeUp, kVolumeUp});
+  EXPECT_EQ(s.CountTrace("Volume=100%"), 3u);
+}
+
+TEST_F(Keys, TrackKeysInTheThreeSeekModes) {
+  StartWith(Tracks(12));
+  EXPECT_EQ(After({kPrevious}), Lines{"LOAD t1.mp3"});  // stays on the first
+  EXPECT_EQ(After({kNext, kJunk, kNext, kJunk, kNext, kJunk, kNext, kJunk, kNext}),
+            (Lines{"LOAD t2.mp3", "LOAD t3.mp3", "LOAD t4.mp3", "LOAD t5.mp3", "LOAD t6.mp3"}));
+  // Tens: from the sixth back ten stops at the first.
+  EXPECT_EQ(After({kMode, kPrevious, kJunk, kNext}), (Lines{"LOAD t1.mp3", "LOAD t11.mp3"}));
+  // Seek: next and previous jump, and repeat like the jump keys.
+  EXPECT_EQ(After({kMode, kNext, kNext, kPrevious, kPrevious}),
+            (Lines{"JUMP +200", "JUMP +200", "JUMP -200", "JUMP -200"}));
+  // Back to track mode: one entry at a time again.
+  EXPECT_EQ(After({kMode, kNext}), Lines{"LOAD t12.mp3"});
+  s.Pump(400);
+  s.SendKey(kNext);  // past the last entry
+  EXPECT_EQ(s.WaitExit(), 0);
+  EXPECT_EQ(s.Commands().back(), "QUIT");
+  EXPECT_EQ(LeftoverChildren(), "");
+}
+
+TEST_F(Keys, TenForwardPastTheEndEnds) {
+  StartWith(Tracks(10));
+  After({kMode});
+  s.SendKey(kNext);
+  EXPECT_EQ(s.WaitExit(), 0);
+  EXPECT_EQ(s.Commands(), (Lines{"LOAD t1.mp3", "QUIT"}));
+}
+
+TEST_F(Keys, DigitsAndUnknownCodesOnlyTrace) {
+  StartWith({"a.mp3"});
+  EXPECT_TRUE(After({kDigit1, 0xF785, kJunk}).empty());
+  EXPECT_EQ(s.CountTrace("IR Command: 3001"), 1u);
+  EXPECT_EQ(s.CountTrace("IR Command: 2727"), 1u);
+}
+
+TEST_F(Keys, HighByteZeroIsSignExtended) {
+  StartWith({"a.mp3"});
+  s.SendBytes("\x85\x38");
+  EXPECT_TRUE(s.WaitForTrace("IR Command: F785"));
+}
+
+class Mappings : public Keys {
+ protected:
+  std::string Map(const std::string& name, const std::string& content) {
+    return s.dir().Write(name, content);
+  }
+};
+
+// A mappings file replaces the whole table: the default quit key is dead and
+// the file's codes act; blank lines, "0x" and long codes are read as codes.
+TEST_F(Mappings, FileReplacesTheWholeTable) {
+  const std::string map = Map("keys.map",
+                              "0x1111\n\n  2222  \n   \r\n0x00013333 trailing text\n");
+  s.Start({"-m", map, "-s", s.slave(), "a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  ASSERT_TRUE(s.WaitForCommand("LOAD a.mp3"));
+  EXPECT_TRUE(After({kQuit, kPause, kPlay}).empty());
+  EXPECT_EQ(After({0x2222, 0x3333}), (Lines{"LOAD a.mp3", "PAUSE"}));
+  s.SendKey(0x1111);
+  EXPECT_EQ(s.WaitExit(), 2);
+}
+
+TEST_F(Mappings, SecondFileWinsUnlessItIsMissing) {
+  const std::string first = Map("first.map", "1111\n");
+  const std::string second = Map("second.map", "2222\n");
+  s.Start({"-m", first, "-m", second, "-m", s.dir().Join("missing.map"), "-s", s.slave(),
+           "a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  EXPECT_TRUE(s.WaitForTrace("Remote mappings file not found!"));
+  After({0x1111});
+  EXPECT_TRUE(s.Running());
+  s.SendKey(0x2222);
+  EXPECT_EQ(s.WaitExit(), 2);
+}
+
+// Slots the file does not fill hold 0, so code 0 now quits (slot 0 is first).
+TEST_F(Mappings, NotACodeTakesItsSlotWithoutAKey) {
+  const std::string map = Map("keys.map", "quit\n3535\n");
+  s.Start({"-m", map, "-s", s.slave(), "a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  ASSERT_TRUE(s.WaitForCommand("LOAD a.mp3"));
+  EXPECT_EQ(s.TraceLines().front().rfind("Remote mappings file", 0), 0u) << s.Trace();
+  EXPECT_EQ(After({kPlay}), Lines{"LOAD a.mp3"});
+  s.SendKey(0);
+  EXPECT_EQ(s.WaitExit(), 2);
+}
+
+TEST_F(Mappings, CodesPastTheTwentyFourthAreIgnored) {
+  std::string content;
+  for (int i = 0; i < 24; ++i) content += std::to_string(1000 + i) + "\n";
+  content += "350C\n3535\n";
+  const std::string map = Map("keys.map", content);
+  s.Start({"-m", map, "-s", s.slave(), "a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  ASSERT_TRUE(s.WaitForCommand("LOAD a.mp3"));
+  EXPECT_EQ(s.TraceLines().front().rfind("Remote mappings file", 0), 0u) << s.Trace();
+  EXPECT_TRUE(After({kQuit, kPlay}).empty());
+  EXPECT_EQ(After({0x1001}), Lines{"LOAD a.mp3"});  // slot 1, play
+  s.SendKey(0x1000);
+  EXPECT_EQ(s.WaitExit(), 2);
+}
+
+}  // namespace
+}  // namespace e2e
