@@ -54,8 +54,9 @@ class Alerts {
 };
 
 // How a serial operation ended. kFailedAtOnce means nothing is pending, so the
-// operation's event will not be signalled and must not be waited for.
-enum class IoStatus { kDone, kFailed, kFailedAtOnce };
+// operation's event will not be signalled and must not be waited for. kIdle:
+// the port works but had nothing to report; look again shortly.
+enum class IoStatus { kDone, kFailed, kFailedAtOnce, kIdle };
 
 class SerialReader {
  public:

@@ -15,7 +15,12 @@ bool FilterKey(ReceiverState& state, IrKey key, uint32_t now) {
 
 void ReceiverStep(ReceiverState& state, CommandQueue& queue, SerialReader& line,
                   Clock& clock, Alerts& alerts) {
-  if (line.WaitForInput() != IoStatus::kDone) {
+  const IoStatus waited = line.WaitForInput();
+  if (waited == IoStatus::kIdle) {
+    alerts.Pause(kPollPauseMs);
+    return;
+  }
+  if (waited != IoStatus::kDone) {
     LimitedBeep(state.beeper, alerts, clock.Now());
     alerts.Pause(kRetryPauseMs);
     return;

@@ -18,6 +18,9 @@ constexpr uint32_t kRepeatWindowMs = 200;
 // After a failed wait the next try waits this long, so that a missing port
 // neither spins the thread nor keeps it away from a port opened meanwhile.
 constexpr uint32_t kRetryPauseMs = 250;
+// Polling stands in for line events on ports that cannot wait for them; short
+// enough that a key's tick stays well inside the 200 ms repeat window.
+constexpr uint32_t kPollPauseMs = 10;
 
 // Decides whether a decoded key is queued; updates the repeat window.
 bool FilterKey(ReceiverState& state, IrKey key, uint32_t now);

@@ -1,0 +1,4 @@
+#pragma once
+
+#define IDD_CONFIG 101
+#define IDC_PORT 1000

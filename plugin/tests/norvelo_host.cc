@@ -1,0 +1,321 @@
+// Substitute host for the end-to-end tests: loads the plug-in, answers its
+// requests from a state the test sets over stdin, and reports on stdout what
+// the plug-in sends it. Message boxes, beeps, the wave-out volume and the
+// dialog are caught in the plug-in's import table, so the DLL under test is
+// the unchanged deliverable.
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "plugin/plugin_record.h"
+
+namespace {
+
+CRITICAL_SECTION Lock;
+HWND Window = nullptr;
+PluginRecord* Plugin = nullptr;
+
+// Host state, set by the test.
+int PlayState = 0, OutputMs = 0, ListLength = 0, ListPos = 0;
+std::map<int, const char*> Titles;  // strings live in TitleStore for good
+std::deque<std::string> TitleStore;
+bool WaveOk = false;
+DWORD WaveValue = 0;
+std::string DialogAction;  // "ok PORT", "ok none", "cancel"
+INT_PTR DialogResult = -1;
+
+enum : UINT { kAppInit = WM_APP + 1, kAppConfig, kAppQuit };
+
+void Say(const std::string& line) {
+  EnterCriticalSection(&Lock);
+  std::fputs((line + "\n").c_str(), stdout);
+  std::fflush(stdout);
+  LeaveCriticalSection(&Lock);
+}
+
+int WINAPI FakeMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+  Say("box " + std::to_string(owner == Window) + " " + std::to_string(type) + " " + caption + "|" + text);
+  return IDOK;
+}
+
+BOOL WINAPI FakeMessageBeep(UINT type) {
+  Say("beep " + std::to_string(type));
+  return TRUE;
+}
+
+MMRESULT WINAPI FakeWaveOutGetVolume(HWAVEOUT, LPDWORD volume) {
+  EnterCriticalSection(&Lock);
+  const bool ok = WaveOk;
+  *volume = WaveValue;
+  LeaveCriticalSection(&Lock);
+  return ok ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
+}
+
+// Combo box stand-in: a sorted list with a selection, as CBS_SORT keeps it.
+std::vector<std::string> ComboItems;
+LRESULT ComboSelection = CB_ERR;
+
+LRESULT CALLBACK ComboProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  const char* text = reinterpret_cast<const char*>(lParam);
+  const auto count = static_cast<LRESULT>(ComboItems.size());
+  switch (message) {
+    case CB_ADDSTRING: {
+      auto at = ComboItems.begin();
+      while (at != ComboItems.end() && lstrcmpiA(at->c_str(), text) <= 0) ++at;
+      const LRESULT index = at - ComboItems.begin();
+      ComboItems.insert(at, text);
+      return index;
+    }
+    case CB_SELECTSTRING:
+      // the first item that begins with the text, case ignored
+      for (LRESULT i = 0; i < count; ++i)
+        if (lstrcmpiA(ComboItems[i].substr(0, std::strlen(text)).c_str(), text) == 0)
+          return ComboSelection = i;
+      return CB_ERR;
+    case CB_SETCURSEL: ComboSelection = static_cast<LRESULT>(wParam) < count ? static_cast<LRESULT>(wParam) : CB_ERR; return ComboSelection;
+    case CB_GETCURSEL: return ComboSelection;
+    case CB_GETCOUNT: return count;
+    case CB_GETLBTEXTLEN:
+      return static_cast<LRESULT>(wParam) < count ? static_cast<LRESULT>(ComboItems[wParam].size()) : CB_ERR;
+    case CB_GETLBTEXT:
+      if (static_cast<LRESULT>(wParam) >= count) return CB_ERR;
+      std::strcpy(reinterpret_cast<char*>(lParam), ComboItems[wParam].c_str());
+      return static_cast<LRESULT>(ComboItems[wParam].size());
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND DialogWindow = nullptr, ComboWindow = nullptr;
+
+HWND WINAPI FakeGetDlgItem(HWND dialog, int id) {
+  return dialog == DialogWindow && id == 1000 ? ComboWindow : nullptr;
+}
+
+BOOL WINAPI FakeEndDialog(HWND, INT_PTR result) {
+  DialogResult = result;
+  return TRUE;
+}
+
+// Stands in for the modal dialog: a hidden window with a real combo box,
+// driven through the plug-in's own dialog procedure.
+INT_PTR WINAPI FakeDialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC proc, LPARAM param) {
+  const bool found = FindResourceA(instance, name, MAKEINTRESOURCEA(5)) != nullptr;
+  Say("dialog id=" + std::to_string(reinterpret_cast<UINT_PTR>(name)) + " found=" + std::to_string(found) +
+      " owner=" + std::to_string(owner == Window));
+  HWND dialog = CreateWindowExA(0, "NorveloTestHost", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+  // Built-in combo boxes cannot be created without a display; a small
+  // stand-in answers the CB_ messages the dialog procedure uses.
+  // Child windows cannot be made either, so GetDlgItem is caught as well.
+  HWND combo = CreateWindowExA(0, "NorveloTestCombo", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+  DialogWindow = dialog;
+  ComboWindow = combo;
+  if (dialog == nullptr || combo == nullptr) {
+    Say("dialog cannot-create " + std::to_string(GetLastError()));
+    return -1;
+  }
+  proc(dialog, WM_INITDIALOG, 0, param);
+  std::string items;
+  const LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
+  char text[64];
+  for (LRESULT i = 0; i < count; ++i) {
+    SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+    items += (i ? "," : "") + std::string(text);
+  }
+  const LRESULT sel = SendMessageA(combo, CB_GETCURSEL, 0, 0);
+  if (sel != CB_ERR) SendMessageA(combo, CB_GETLBTEXT, sel, reinterpret_cast<LPARAM>(text));
+  Say("dialog items=" + items + " sel=" + (sel == CB_ERR ? std::string("-") : std::string(text)));
+
+  std::istringstream action(DialogAction);
+  std::string verb, port;
+  action >> verb >> port;
+  if (port == "none") SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+  else if (!port.empty()) SendMessageA(combo, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(port.c_str()));
+  DialogResult = -1;
+  proc(dialog, WM_COMMAND, MAKEWPARAM(verb == "ok" ? IDOK : IDCANCEL, BN_CLICKED), 0);
+  DestroyWindow(combo);
+  DestroyWindow(dialog);
+  ComboItems.clear();
+  ComboSelection = CB_ERR;
+  return DialogResult;
+}
+
+bool PatchImport(HMODULE module, const char* dll, const char* function, void* replacement) {
+  BYTE* base = reinterpret_cast<BYTE*>(module);
+  auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
+    if (lstrcmpiA(reinterpret_cast<char*>(base + imp->Name), dll) != 0) continue;
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->OriginalFirstThunk);
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
+    for (; names->u1.AddressOfData; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<char*>(byName->Name), function) != 0) continue;
+      DWORD old;
+      VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &old);
+      slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+      VirtualProtect(&slots->u1.Function, sizeof(void*), old, &old);
+      return true;
+    }
+  }
+  return false;
+}
+
+LRESULT AnswerRequest(WPARAM arg, LPARAM request) {
+  EnterCriticalSection(&Lock);
+  LRESULT result = 0;
+  switch (request) {
+    case 104: result = PlayState; break;
+    case 105: result = OutputMs; break;
+    case 124: result = ListLength; break;
+    case 125: result = ListPos; break;
+    case 212: {
+      auto it = Titles.find(static_cast<int>(arg));
+      result = it == Titles.end() ? 0 : reinterpret_cast<LRESULT>(it->second);
+      break;
+    }
+  }
+  LeaveCriticalSection(&Lock);
+  if (request == 121 || request == 122) Say("req " + std::to_string(request) + " " + std::to_string(arg));
+  else if (request == 124) Say("req 124");
+  else if (request == 212 && arg != static_cast<WPARAM>(ListPos)) Say("req 212 " + std::to_string(arg));
+  else if (request != 104 && request != 105 && request != 125 && request != 212)
+    Say("req " + std::to_string(request) + " " + std::to_string(arg));
+  return result;
+}
+
+LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_USER: return AnswerRequest(wParam, lParam);
+    case WM_COMMAND: Say("cmd " + std::to_string(wParam) + " " + std::to_string(lParam)); return 0;
+    case kAppInit: Say("init " + std::to_string(Plugin->init())); return 0;
+    case kAppConfig: Plugin->config(); Say("config done"); return 0;
+    case kAppQuit: Plugin->quit(); Say("quit done"); return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void RegistryCommand(const std::string& verb, const std::string& value) {
+  HKEY key;
+  const char* path = "SOFTWARE\\Tarvo Corporation\\Norvelo";
+  if (verb == "regset") {
+    RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegSetValueExA(key, "CommPort", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(key);
+  } else if (verb == "regdel") {
+    RegDeleteKeyA(HKEY_CURRENT_USER, path);
+  } else {
+    char data[256] = {};
+    DWORD size = sizeof data - 1, type = 0;
+    LONG r = RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key);
+    if (r == ERROR_SUCCESS) {
+      r = RegQueryValueExA(key, "CommPort", nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+      RegCloseKey(key);
+    }
+    Say(r == ERROR_SUCCESS ? "reg " + std::string(data) + " type=" + std::to_string(type) : "reg none");
+  }
+}
+
+DWORD WINAPI CommandThread(LPVOID) {
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, stdin)) {
+    std::string line(buffer);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    std::istringstream in(line);
+    std::string verb;
+    in >> verb;
+    std::string rest;
+    std::getline(in, rest);
+    if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+    EnterCriticalSection(&Lock);
+    if (verb == "play") PlayState = std::stoi(rest);
+    else if (verb == "time") OutputMs = std::stoi(rest);
+    else if (verb == "len") ListLength = std::stoi(rest);
+    else if (verb == "pos") ListPos = std::stoi(rest);
+    else if (verb == "wave") { WaveOk = rest != "fail"; WaveValue = WaveOk ? std::stoul(rest) : 0; }
+    else if (verb == "title" || verb == "nulltitle") {
+      std::istringstream args(rest);
+      int index = 0;
+      args >> index;
+      std::string text;
+      std::getline(args, text);
+      if (!text.empty()) text.erase(0, 1);
+      if (verb == "nulltitle") Titles.erase(index);
+      else { TitleStore.push_back(text); Titles[index] = TitleStore.back().c_str(); }
+    } else if (verb == "config") DialogAction = rest;
+    LeaveCriticalSection(&Lock);
+    if (verb == "init") PostMessageA(Window, kAppInit, 0, 0);
+    else if (verb == "config") PostMessageA(Window, kAppConfig, 0, 0);
+    else if (verb == "quit") PostMessageA(Window, kAppQuit, 0, 0);
+    else if (verb == "regset" || verb == "regget" || verb == "regdel") RegistryCommand(verb, rest);
+    else if (verb == "exit") ExitProcess(0);
+    if (verb == "sync") Say("sync");
+  }
+  ExitProcess(0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  InitializeCriticalSection(&Lock);
+  if (argc < 2) {
+    Say("usage: norvelo_host PLUGIN.dll");
+    return 2;
+  }
+  HMODULE module = LoadLibraryA(argv[1]);
+  if (module == nullptr) {
+    Say("error load " + std::to_string(GetLastError()));
+    return 1;
+  }
+  const bool patched = PatchImport(module, "user32.dll", "MessageBoxA", reinterpret_cast<void*>(FakeMessageBoxA)) &&
+                       PatchImport(module, "user32.dll", "MessageBeep", reinterpret_cast<void*>(FakeMessageBeep)) &&
+                       PatchImport(module, "user32.dll", "DialogBoxParamA", reinterpret_cast<void*>(FakeDialogBoxParamA)) &&
+                       PatchImport(module, "user32.dll", "EndDialog", reinterpret_cast<void*>(FakeEndDialog)) &&
+                       PatchImport(module, "user32.dll", "GetDlgItem", reinterpret_cast<void*>(FakeGetDlgItem)) &&
+                       PatchImport(module, "winmm.dll", "waveOutGetVolume", reinterpret_cast<void*>(FakeWaveOutGetVolume));
+  if (!patched) {
+    Say("error patch");
+    return 1;
+  }
+  using GetRecord = PluginRecord* (*)();
+  auto get = reinterpret_cast<GetRecord>(reinterpret_cast<void*>(GetProcAddress(module, "winampGetGeneralPurposePlugin")));
+  if (get == nullptr) {
+    Say("error export");
+    return 1;
+  }
+  Plugin = get();
+
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = HostProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "NorveloTestHost";
+  RegisterClassA(&wc);
+  WNDCLASSA combo = {};
+  combo.lpfnWndProc = ComboProc;
+  combo.hInstance = wc.hInstance;
+  combo.lpszClassName = "NorveloTestCombo";
+  RegisterClassA(&combo);
+  Window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  if (Window == nullptr) {
+    Say("error window");
+    return 1;
+  }
+  Plugin->hostWindow = Window;
+  Plugin->instance = module;
+  Say("record " + std::to_string(Plugin->version) + " " + Plugin->description);
+  CreateThread(nullptr, 0, CommandThread, nullptr, 0, nullptr);
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+  return 0;
+}
