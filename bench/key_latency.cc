@@ -1,0 +1,147 @@
+// Key latency: from an IrFrame written on the line to the decoder's receipt
+// of the command it causes, and from a volume key to the DisplayFrame with the
+// bar; the player beside a floor relay that takes the same hops doing nothing.
+//   bench_key_latency <norvelo> <floor_relay> <latency_decoder> [presses]
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench/bench_util.h"
+
+namespace {
+
+struct Figures {
+  std::vector<double> key, volume;  // milliseconds
+};
+
+// Reads one receipt line from the decoder's FIFO; its stamp in seconds, or -1.
+double NextReceipt(int fifo, std::string& pending, std::string* text = nullptr) {
+  const double deadline = NowSeconds() + 3;
+  for (;;) {
+    const size_t nl = pending.find('\n');
+    if (nl != std::string::npos) {
+      const std::string line = pending.substr(0, nl);
+      pending.erase(0, nl + 1);
+      if (text) *text = line.substr(line.find(' ') + 1);
+      return atof(line.c_str());
+    }
+    const int left = static_cast<int>((deadline - NowSeconds()) * 1000);
+    if (left <= 0) return -1;
+    pollfd p = {fifo, POLLIN, 0};
+    if (poll(&p, 1, left) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = read(fifo, buffer, sizeof buffer);
+    if (n > 0) pending.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+// Time at which the line shows a frame whose second line starts with the bar.
+double NextBarFrame(int master, std::string& seen) {
+  const double deadline = NowSeconds() + 3;
+  for (;;) {
+    const size_t at = seen.find("\xa8>");
+    if (at != std::string::npos) {
+      seen.clear();
+      return NowSeconds();
+    }
+    if (seen.size() > 1) seen.erase(0, seen.size() - 1);
+    const int left = static_cast<int>((deadline - NowSeconds()) * 1000);
+    if (left <= 0) return -1;
+    pollfd p = {master, POLLIN, 0};
+    if (poll(&p, 1, left) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n > 0) seen.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+bool Press(int master, unsigned char b0, unsigned char b1) {
+  const unsigned char frame[2] = {b0, b1};
+  return write(master, frame, 2) == 2;
+}
+
+Figures Measure(const std::vector<std::string>& command, const std::string& dir,
+                const std::string& fifoPath, int presses, bool waitForLoad) {
+  Figures figures;
+  Pty pty;
+  const int fifo = open(fifoPath.c_str(), O_RDONLY | O_NONBLOCK);
+  if (!pty.Open() || fifo < 0) return figures;
+  std::vector<std::string> args = command;
+  for (std::string& a : args)
+    if (a == "@SLAVE") a = pty.slave;
+  const pid_t pid = Spawn(args, dir);
+  std::string pending, text;
+  if (waitForLoad) NextReceipt(fifo, pending, &text);  // the first LOAD
+  DrainFor(pty.master, 300);
+  for (int i = 0; i < presses; ++i) {
+    const bool pause = i % 2 == 0;
+    const double sent = NowSeconds();
+    if (!Press(pty.master, pause ? 0x30 : 0x35, 0x35)) break;
+    const double got = NextReceipt(fifo, pending);
+    if (got < 0) break;
+    figures.key.push_back((got - sent) * 1000);
+    DrainFor(pty.master, 5);
+  }
+  std::string seen;
+  for (int i = 0; i < presses; ++i) {
+    const double sent = NowSeconds();
+    if (!Press(pty.master, 0x10, 0x34)) break;
+    const double got = NextBarFrame(pty.master, seen);
+    if (got < 0) break;
+    figures.volume.push_back((got - sent) * 1000);
+    DrainFor(pty.master, 5);
+  }
+  Press(pty.master, 0x0C, 0x35);
+  DrainFor(pty.master, 200);
+  WaitExit(pid, 5000);
+  close(fifo);
+  return figures;
+}
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return -1;
+  std::sort(v.begin(), v.end());
+  const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())));
+  return v[i];
+}
+
+void Row(const char* what, const std::vector<double>& player, const std::vector<double>& floor) {
+  const double pm = Percentile(player, 0.5), p99 = Percentile(player, 0.99);
+  const double fm = Percentile(floor, 0.5), f99 = Percentile(floor, 0.99);
+  printf("%-26s %5zu %9.3f %9.3f %9.3f %9.3f %7.2fx %7.2fx\n", what, player.size(), pm, p99, fm,
+         f99, pm / fm, p99 / f99);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  if (argc < 4) {
+    fprintf(stderr, "usage: %s norvelo floor_relay latency_decoder [presses]\n", argv[0]);
+    return 2;
+  }
+  const int presses = argc > 4 ? atoi(argv[4]) : 200;
+  TempDir dir;
+  const std::string fifo = dir.path + "/receipts";
+  mkfifo(fifo.c_str(), 0600);
+  char decoder[4096];
+  if (!realpath(argv[3], decoder) || symlink(decoder, (dir.path + "/mpg123").c_str()) != 0)
+    perror(argv[3]);
+  setenv("NORVELO_BENCH_RECEIPTS", fifo.c_str(), 1);
+  const std::string track = dir.path + "/track.mp3";
+
+  const Figures player = Measure({argv[1], "-s", "@SLAVE", track}, dir.path, fifo, presses, true);
+  const Figures floor = Measure({argv[2], "@SLAVE", argv[3]}, dir.path, fifo, presses, false);
+
+  printf("%-26s %5s %9s %9s %9s %9s %8s %8s\n", "latency (ms)", "n", "median", "p99",
+         "floor med", "floor p99", "median", "p99");
+  Row("key -> decoder command", player.key, floor.key);
+  Row("volume key -> bar frame", player.volume, floor.volume);
+  return player.key.empty() || player.volume.empty() ? 1 : 0;
+}
