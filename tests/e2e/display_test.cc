@@ -1,0 +1,176 @@
+// DisplayFrames on the line: the status forms, the volume bar, the mode
+// letter and the title ticker, as the control unit would receive them.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+std::string Spaces(size_t n) { return std::string(n, ' '); }
+
+class Display : public ::testing::Test {
+ protected:
+  void StartWith(const std::vector<std::string>& list, bool ready = true) {
+    if (ready) {
+      s.StartOn(list);
+    } else {
+      s.Start({"-s", s.slave()});
+    }
+  }
+
+  // Waits for a frame, sent after everything so far, whose line 2 is line2.
+  void ExpectLine2(const std::string& line2) {
+    EXPECT_TRUE(s.WaitForLine2(line2, mark_)) << "last: [" << LastLine2() << "]";
+    mark_ = s.Frames().size();
+  }
+
+  void Mark() { mark_ = s.Frames().size(); }
+
+  // Never taken for a repeat: a code in no slot goes first.
+  void Key(uint16_t code) {
+    Mark();
+    ASSERT_TRUE(s.Press(kJunk));
+    ASSERT_TRUE(s.Press(code));
+    ASSERT_TRUE(s.Sync());
+  }
+
+  void Decoder(const std::string& text) {
+    Mark();
+    s.DecoderSays(text);
+    ASSERT_TRUE(s.Sync());
+  }
+
+  std::string LastLine2() const {
+    const std::vector<DisplayFrame> frames = s.Frames();
+    return frames.empty() ? "(none)" : frames.back().line2;
+  }
+
+  Session s;
+  size_t mark_ = 0;
+};
+
+TEST_F(Display, BeforeAnyTrackTheStopStatusAndBlankTitle) {
+  SessionOptions quiet;
+  quiet.ready = "";
+  Session silent(quiet);
+  silent.StartOn({"a.mp3"});
+  ASSERT_TRUE(silent.WaitReady());
+  const DisplayFrame first = silent.Frames().front();
+  EXPECT_EQ(first.line1, Spaces(16));
+  EXPECT_EQ(first.line2, "Trk 1 (stop)" + Spaces(3) + " ");
+}
+
+TEST_F(Display, StatusFormsThroughPlayPauseMuteStopAndModes) {
+  StartWith({"a.mp3", "b.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  Decoder("@I Song\n@F 100 900 125.9 23.51\n");
+  ExpectLine2("Trk 1 (2:05)" + Spaces(3) + " ");
+  EXPECT_EQ(s.Frames().back().line1, "Song" + Spaces(12));
+
+  Key(kPause);
+  ExpectLine2("Trk 1 [2:05]" + Spaces(3) + " ");
+  Key(kMute);
+  EXPECT_TRUE(s.WaitForTrace("Volume=0%"));
+  ExpectLine2(Spaces(15) + " ");  // the empty bar, at once
+  ExpectLine2("Trk 1 [2:05] M  ");
+  Key(kMode);
+  ExpectLine2("Trk 1 [2:05] M T");
+  Key(kMode);
+  Decoder("@F 0 0 3725.0 0\n");
+  ExpectLine2("Trk 1 [62:05] MS");  // 15 characters: no padding
+  Key(kStop);
+  ExpectLine2("Trk 1 (stop)   S");
+  Key(kNext);  // seek mode: a jump, still stopped
+  ExpectLine2("Trk 1 (stop)   S");
+}
+
+// Without a mixer: up gives 100, down 250 and mute 0; both large values show
+// a full bar, once, and the status comes back at the next periodic refresh.
+TEST_F(Display, VolumeBarShowsOnceThenTheStatusReturns) {
+  StartWith({"a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  Decoder("@F 1 2 3.0 4\n");
+  ExpectLine2("Trk 1 (0:03)" + Spaces(3) + " ");
+  Key(kVolumeUp);
+  EXPECT_TRUE(s.WaitForTrace("Volume=100%"));
+  ExpectLine2(std::string(16, '>') + " ");
+  ExpectLine2("Trk 1 (0:03)" + Spaces(3) + " ");
+  Key(kVolumeDown);
+  EXPECT_TRUE(s.WaitForTrace("Volume=250%"));
+  ExpectLine2(std::string(16, '>') + " ");
+  Key(kMute);
+  Key(kMute);  // restores the value saved with no mixer
+  EXPECT_TRUE(s.WaitForTrace("Volume=255%"));
+  Key(kMute);
+  Key(kVolumeUp);  // ends the mute from the saved value
+  EXPECT_EQ(s.CountTrace("Volume=100%"), 2u);
+  ExpectLine2("Trk 1 (0:03)" + Spaces(3) + " ");
+}
+
+// "Trk 100 (0:00) M" is 16 characters: the letter follows unpadded.
+TEST_F(Display, ThreeDigitTrackWithMuteMakesALongerLine) {
+  std::vector<std::string> list;
+  for (int i = 1; i <= 100; ++i) list.push_back(std::to_string(i) + ".mp3");
+  StartWith(list);
+  ASSERT_TRUE(s.WaitReady());
+  ASSERT_TRUE(s.WaitForCommand("LOAD 1.mp3"));
+  Mark();
+  // Tens mode: nine steps of ten; then track mode and nine steps of one.
+  std::vector<uint16_t> keys = {kMode};
+  for (int i = 0; i < 9; ++i) keys.insert(keys.end(), {kNext, kJunk});
+  keys.insert(keys.end(), {kMode, kJunk, kMode});
+  for (int i = 0; i < 9; ++i) keys.insert(keys.end(), {kNext, kJunk});
+  s.SendBurst(keys);
+  ASSERT_TRUE(s.WaitForCommand("LOAD 100.mp3"));
+  Key(kMute);
+  ExpectLine2("Trk 100 (0:00) M ");
+}
+
+// Positions of an 18-character title: 0 1 2 2 1 0 0 1 ...; shorter titles stay.
+TEST_F(Display, TickerMovesLongTitlesBackAndForth) {
+  StartWith({"a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  const std::string title = "ABCDEFGHIJKLMNOPQR";
+  Decoder("@I " + title + "\n");
+  const size_t first = mark_;
+  ASSERT_TRUE(s.WaitFor([&] { return s.Frames().size() >= first + 9; }, 10000));
+  std::vector<size_t> offsets;
+  std::vector<DisplayFrame> frames = s.Frames();
+  size_t start = first;
+  while (start < frames.size() && frames[start].line1 != title.substr(0, 16)) ++start;
+  for (size_t i = start; i < start + 8 && i < frames.size(); ++i)
+    offsets.push_back(title.find(frames[i].line1));
+  EXPECT_EQ(offsets, (std::vector<size_t>{0, 1, 2, 2, 1, 0, 0, 1}));
+
+  // A new title starts at its beginning; one of 16 characters never moves.
+  Decoder("@I 0123456789abcdef\n");
+  ASSERT_TRUE(s.WaitFor([&] { return s.Frames().size() >= mark_ + 4; }, 10000));
+  frames = s.Frames();
+  for (size_t i = mark_ + 1; i < frames.size(); ++i) EXPECT_EQ(frames[i].line1, "0123456789abcdef");
+}
+
+// Every refresh, forced ones included, steps the ticker.
+TEST_F(Display, VolumeKeysStepTheTickerToo) {
+  StartWith({"a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  const std::string title = "0123456789abcdefghijklmnopqrstuvwxyz";
+  Decoder("@I " + title + "\n");
+  ASSERT_TRUE(s.WaitFor([&] { return !s.Frames().empty() && s.Frames().back().line1 == title.substr(0, 16); }));
+  const size_t before = s.Frames().size();
+  s.SendBurst({kVolumeUp, kVolumeUp, kVolumeUp, kVolumeUp});
+  ASSERT_TRUE(s.WaitFor([&] { return s.CountTrace("Volume=100%") == 4 && s.Frames().size() >= before + 4; }));
+  const std::vector<DisplayFrame> frames = s.Frames();
+  size_t last = 0;
+  for (size_t i = before; i < frames.size(); ++i) {
+    const size_t offset = title.find(frames[i].line1);
+    EXPECT_EQ(offset, last + 1) << i;
+    last = offset;
+  }
+}
+
+}  // namespace
+}  // namespace e2e
