@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -49,7 +50,10 @@ void RefreshDisplay(PlayerState& state) {
   const std::string line1 = TitleTickerStep(state.ticker, state.title);
   const std::string line2 = StatusLine(state);
   const std::string frame = BuildDisplayFrame(line1, line2, false);
-  ssize_t ignored = write(state.serialFd, frame.data(), frame.size());
-  (void)ignored;
+  // A short or failed write is not retried: the next refresh sends a whole
+  // frame. Only a line that is gone is worth noting, to be opened again.
+  if (write(state.serialFd, frame.data(), frame.size()) < 0 &&
+      (errno == EIO || errno == ENXIO || errno == ENODEV || errno == EBADF))
+    state.serialLost = 1;
   state.refreshNow = 0;
 }

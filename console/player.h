@@ -43,6 +43,9 @@ struct PlayerState {
   uint32_t lastRefresh = 0;
 
   int serialFd = -1;
+  std::string serport;      // reopened when a write finds the line gone
+  int serialLost = 0;
+  uint32_t lastReopenTry = 0;
   int commIn = -1;
   int commOut = -1;
   int decoderIn = -1;

@@ -136,6 +136,19 @@ void WaitForWork(const PlayerState& state) {
 
 }  // namespace
 
+// The line went away (a USB adapter pulled out); open it again when it is back.
+// The new description is the main process's own, so it stays non-blocking.
+static void ReopenSerial(PlayerState& state) {
+  const uint32_t now = state.clock->Now();
+  if (now - state.lastReopenTry < kReopenIntervalMs) return;
+  state.lastReopenTry = now;
+  const int fd = OpenSerial(state.serport);
+  if (fd < 0) return;
+  close(state.serialFd);
+  state.serialFd = fd;
+  state.serialLost = 0;
+}
+
 void MainLoopPass(PlayerState& state) {
   char buffer[128];
   const ssize_t got = read(state.decoderOut, buffer, sizeof buffer - 1);
@@ -149,6 +162,7 @@ void MainLoopPass(PlayerState& state) {
     DispatchKey(state, frame);
     if (state.ended) return;
   }
+  if (state.serialLost) ReopenSerial(state);
   RefreshDisplay(state);
 }
 
@@ -164,6 +178,7 @@ int RunPlayer(int argc, char* argv[]) {
   state.playlist = std::move(built.playlist);
   state.trackCount = static_cast<int>(state.playlist.size());
 
+  state.serport = options.serport;
   state.serialFd = OpenSerial(options.serport);
   if (state.serialFd < 0) {
     Trace("Unable to open %s\n\n", options.serport.c_str());
@@ -195,7 +210,7 @@ int RunPlayer(int argc, char* argv[]) {
     Trace("Unable to create RX process!\n\n");
     return 1;
   }
-  if (state.receiverPid == 0) RXthread(state.serialFd, state.commOut);
+  if (state.receiverPid == 0) RXthread(state.serialFd, state.commOut, options.serport);
 
   state.decoderPid = fork();
   if (state.decoderPid < 0) {

@@ -10,6 +10,9 @@
 #include <atomic>
 #include <cerrno>
 
+#include "console/serial.h"
+#include "console/trace.h"
+
 namespace {
 std::atomic<int> wait_flag{1};
 static_assert(std::atomic<int>::is_always_lock_free, "the flag is shared with a signal handler");
@@ -58,7 +61,20 @@ int FrameAssembler::Expire(uint64_t nowMs) {
 
 void signal_handler_IO(int) { wait_flag.store(0); }
 
-void RXthread(int serialFd, int commOut) {
+namespace {
+// Owner of the line's input notifications: this process, and no blocking.
+void Attach(int fd) {
+  fcntl(fd, F_SETOWN, getpid());
+  fcntl(fd, F_SETFL, O_ASYNC);
+}
+
+void SleepMs(int ms, const sigset_t& waitMask) {
+  timespec timeout = {ms / 1000, (ms % 1000) * 1000000L};
+  ppoll(nullptr, 0, &timeout, &waitMask);
+}
+}  // namespace
+
+void RXthread(int serialFd, int commOut, const std::string& serport) {
   struct sigaction action = {};
   action.sa_handler = signal_handler_IO;
   sigemptyset(&action.sa_mask);
@@ -72,22 +88,46 @@ void RXthread(int serialFd, int commOut) {
   sigprocmask(SIG_BLOCK, &io, &waitMask);
   sigdelset(&waitMask, SIGIO);
 
-  fcntl(serialFd, F_SETOWN, getpid());
-  fcntl(serialFd, F_SETFL, O_ASYNC);
-
+  int fd = serialFd;
+  Attach(fd);
   FrameAssembler assembler;
   for (;;) {
+    if (fd < 0) {
+      SleepMs(kReopenIntervalMs, waitMask);
+      fd = OpenSerial(serport);
+      if (fd >= 0) {
+        Attach(fd);
+        Trace("Serial line back: %s\n", serport.c_str());
+      }
+      continue;
+    }
+    bool hungUp = false;
     while (wait_flag.load()) {
       const int left = assembler.Expire(MonotonicMs());
       timespec timeout = {left / 1000, (left % 1000) * 1000000L};
-      ppoll(nullptr, 0, left >= 0 ? &timeout : nullptr, &waitMask);
+      // The line itself is watched too: a hang-up sends no notification, and
+      // a dead line must be closed rather than read in a loop.
+      pollfd line = {fd, POLLIN, 0};
+      ppoll(&line, 1, left >= 0 ? &timeout : nullptr, &waitMask);
+      if (line.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        hungUp = true;
+        break;
+      }
+      if (line.revents & POLLIN) wait_flag.store(0);
+    }
+    if (hungUp) {
+      Trace("Serial line lost: %s\n", serport.c_str());
+      close(fd);
+      fd = -1;
+      assembler = FrameAssembler();
+      continue;
     }
     wait_flag.store(1);
     // The line is blocking from now on: read only what is there, so that a
-    // notification without data (a hang-up, a late signal) cannot stall us.
-    if (BytesWaiting(serialFd) > 0) {
+    // notification without data (a late signal) cannot stall us.
+    if (BytesWaiting(fd) > 0) {
       uint8_t bytes[2];
-      const ssize_t got = read(serialFd, bytes, static_cast<size_t>(assembler.Wanted()));
+      const ssize_t got = read(fd, bytes, static_cast<size_t>(assembler.Wanted()));
       uint8_t frame[2];
       if (got > 0 && assembler.Take(bytes, static_cast<int>(got), MonotonicMs(), frame)) {
         ssize_t ignored = write(commOut, frame, 2);
@@ -95,6 +135,6 @@ void RXthread(int serialFd, int commOut) {
       }
     }
     // Notifications are not counted: bytes still waiting count as another one.
-    if (BytesWaiting(serialFd) > 0) wait_flag.store(0);
+    if (BytesWaiting(fd) > 0) wait_flag.store(0);
   }
 }

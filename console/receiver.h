@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // A lone byte waits this long for its partner before it is taken for noise.
 constexpr int kPairWindowMs = 20;
@@ -25,8 +26,12 @@ struct FrameAssembler {
   int Expire(uint64_t nowMs);
 };
 
+// A line that hung up (a USB adapter pulled out) is tried again this often.
+constexpr int kReopenIntervalMs = 500;
+
 // Runs in the receiver process for good: owns the device's SIGIO, reads on
-// each notification and writes each frame to commOut in one write.
-[[noreturn]] void RXthread(int serialFd, int commOut);
+// each notification and writes each frame to commOut in one write. When the
+// line hangs up it is closed and serport opened again until it comes back.
+[[noreturn]] void RXthread(int serialFd, int commOut, const std::string& serport);
 
 void signal_handler_IO(int);
