@@ -1,0 +1,122 @@
+// The player with the real decoder (its dummy output decodes at full speed,
+// so every track ends at once) on MP3 files made here with the encoder.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+bool HaveTools() { return access("/usr/bin/mpg123", X_OK) == 0 && access("/usr/bin/lame", X_OK) == 0; }
+
+// Half a second of silence, encoded with the given tag options.
+std::string MakeMp3(TempDir& dir, const std::string& name, const std::string& tagOptions) {
+  const std::string raw = dir.Join("silence.raw");
+  std::ofstream(raw, std::ios::binary) << std::string(22050, '\0');
+  const std::string path = dir.Join(name);
+  const std::string command = "timeout 60 lame --quiet -r -s 22.05 -m m --bitwidth 16 " +
+                              tagOptions + " '" + raw + "' '" + path + "' 2>/dev/null";
+  EXPECT_EQ(system(command.c_str()), 0) << command;
+  return path;
+}
+
+Lines TrackLines(const Session& s) {
+  Lines tracks;
+  for (const std::string& line : s.TraceLines())
+    if (line.rfind("Track ", 0) == 0) tracks.push_back(line);
+  return tracks;
+}
+
+SessionOptions Real() {
+  SessionOptions options;
+  options.decoder = Decoder::Real;
+  return options;
+}
+
+class RealDecoder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!HaveTools()) GTEST_SKIP() << "mpg123 or lame not installed";
+  }
+  Session s{Real()};
+};
+
+TEST_F(RealDecoder, TaggedAndUntaggedTracksPlayThroughInOrder) {
+  const Lines list = {
+      MakeMp3(s.dir(), "v2.mp3", "--tt 'Title Two' --ta Artist --tl Album --id3v2-only"),
+      MakeMp3(s.dir(), "v1.mp3", "--tt 'Title One' --ta Band --tl Record --id3v1-only"),
+      MakeMp3(s.dir(), "both.mp3", "--tt 'Both T' --ta 'Both A' --tl 'Both L'"),
+      MakeMp3(s.dir(), "plain.mp3", ""),
+      MakeMp3(s.dir(), "title only.mp3", "--tt Lonely --id3v2-only"),
+  };
+  s.StartOn(list);
+  EXPECT_EQ(s.WaitExit(30000), 0) << s.Trace();
+  EXPECT_EQ(TrackLines(s), (Lines{"Track 1: \"Artist - Album - Title Two\"",
+                                  "Track 2: \"Band - Record - Title One\"",
+                                  "Track 3: \"Both A - Both L - Both T\"", "Track 4: \"plain\"",
+                                  "Track 5: \"Lonely\""}))
+      << s.Trace();
+  EXPECT_EQ(LeftoverChildren(), "");
+}
+
+// A file the decoder cannot open: its reports are echoed and play goes on.
+TEST_F(RealDecoder, MissingFileIsReportedAndSkipped) {
+  const std::string good = MakeMp3(s.dir(), "good.mp3", "--tt Good --ta Band --id3v2-only");
+  s.StartOn({s.dir().Join("missing.mp3"), good});
+  EXPECT_EQ(s.WaitExit(30000), 0) << s.Trace();
+  EXPECT_EQ(TrackLines(s), Lines{"Track 2: \"Band - Good\""}) << s.Trace();
+  EXPECT_TRUE(s.WaitForTrace("@E Error opening stream: " + s.dir().Join("missing.mp3"), 0))
+      << s.Trace();
+}
+
+TEST_F(RealDecoder, RecursiveScanPlaysInScanOrder) {
+  s.dir().MakeDir("music");
+  s.dir().MakeDir("music/sub");
+  MakeMp3(s.dir(), "music/b.mp3", "--tt B --id3v2-only");
+  MakeMp3(s.dir(), "music/a.mp3", "--tt A --id3v2-only");
+  MakeMp3(s.dir(), "music/sub/z.mp3", "--tt Z --id3v2-only");
+  s.StartOn({"-r", s.dir().Join("music")});
+  // "-r" after "-s": StartOn puts the device first, and options go on.
+  EXPECT_EQ(s.WaitExit(30000), 0) << s.Trace();
+  EXPECT_EQ(TrackLines(s), (Lines{"Track 1: \"Z\"", "Track 2: \"A\"", "Track 3: \"B\""}));
+}
+
+TEST_F(RealDecoder, LongPathPlays) {
+  std::string relative = "long";
+  s.dir().MakeDir(relative);
+  while (s.dir().Join(relative).size() < 190) {
+    relative += "/" + std::string(30, 'p');
+    s.dir().MakeDir(relative);
+  }
+  const std::string path =
+      MakeMp3(s.dir(), relative + "/" + std::string(12, 'f') + ".mp3", "--tt Far --ta Away");
+  ASSERT_GE(path.size(), 200u);
+  s.StartOn({path});
+  EXPECT_EQ(s.WaitExit(30000), 0) << s.Trace();
+  EXPECT_EQ(TrackLines(s), Lines{"Track 1: \"Away - Far\""});
+}
+
+// Nothing to play: the decoder idles, answers the jump key and ends on quit.
+TEST_F(RealDecoder, KeysReachTheIdleDecoderAndQuitEnds) {
+  s.dir().MakeDir("empty");
+  s.StartOn({"-r", s.dir().Join("empty")});
+  ASSERT_TRUE(s.WaitReady());
+  ASSERT_TRUE(s.Press(0));  // code 0: the forward jump
+  EXPECT_TRUE(s.WaitForTrace("@E No track loaded!"));
+  s.SendKey(kQuit);
+  EXPECT_EQ(s.WaitExit(), 2);
+  EXPECT_EQ(LeftoverChildren(), "");
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,95 @@
+// Long paths, and a decoder that will not end: the player still works and
+// still ends, leaving nothing behind.
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+// Creates nested directories under base until the path is at least length
+// characters long; returns the deepest one.
+std::string DeepDirectory(TempDir& dir, size_t length) {
+  std::string relative = "deep";
+  dir.MakeDir(relative);
+  while (dir.Join(relative).size() < length) {
+    relative += "/" + std::string(40, 'd');
+    dir.MakeDir(relative);
+  }
+  return dir.Join(relative);
+}
+
+TEST(Robustness, LongDevicePathThroughASymlink) {
+  Session s;
+  const std::string deep = DeepDirectory(s.dir(), 290);
+  const std::string device = deep + "/control-unit-tty";
+  ASSERT_EQ(symlink(s.slave().c_str(), device.c_str()), 0);
+  ASSERT_GE(device.size(), 300u);
+  s.Start({"-s", device, "a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  ASSERT_TRUE(s.WaitForCommand("LOAD a.mp3"));
+  s.SendKey(kQuit);
+  EXPECT_EQ(s.WaitExit(), 2);
+  EXPECT_EQ(LeftoverChildren(), "");
+}
+
+// A path longer than a command buffer of old goes out whole.
+TEST(Robustness, LongPlayListPathIsLoadedWhole) {
+  Session s;
+  const std::string entry = DeepDirectory(s.dir(), 190) + "/" + std::string(20, 'n') + ".mp3";
+  ASSERT_GE(entry.size(), 200u);
+  s.StartOn({entry, "b.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  EXPECT_TRUE(s.WaitForCommand("LOAD " + entry));
+  s.DecoderSays("@P 0\n");
+  EXPECT_TRUE(s.WaitForCommand("LOAD b.mp3"));
+  s.SendKey(kQuit);
+  EXPECT_EQ(s.WaitExit(), 2);
+}
+
+class StubbornDecoder : public ::testing::Test {
+ protected:
+  static SessionOptions Stubborn() {
+    SessionOptions options;
+    options.stubborn = true;
+    return options;
+  }
+  Session s{Stubborn()};
+};
+
+// The wait for the children is bounded; the exit status is kept.
+TEST_F(StubbornDecoder, QuitKeyStillEnds) {
+  s.StartOn({"a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  ASSERT_TRUE(s.WaitForCommand("LOAD a.mp3"));
+  s.SendKey(kQuit);
+  EXPECT_EQ(s.WaitExit(15000), 2);
+  EXPECT_EQ(s.CountCommand("QUIT"), 1u);
+  EXPECT_EQ(LeftoverChildren(), "");
+}
+
+TEST_F(StubbornDecoder, TrackKeyPastTheEndStillEnds) {
+  s.StartOn({"a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  ASSERT_TRUE(s.WaitForCommand("LOAD a.mp3"));
+  s.SendKey(kNext);
+  EXPECT_EQ(s.WaitExit(15000), 0);
+  EXPECT_EQ(LeftoverChildren(), "");
+}
+
+TEST_F(StubbornDecoder, LastTrackEndStillEnds) {
+  s.StartOn({"a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  ASSERT_TRUE(s.WaitForCommand("LOAD a.mp3"));
+  s.DecoderSays("@P 0\n");
+  EXPECT_EQ(s.WaitExit(15000), 0);
+  EXPECT_EQ(LeftoverChildren(), "");
+}
+
+}  // namespace
+}  // namespace e2e
