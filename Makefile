@@ -41,3 +41,5 @@ test: build
 
 clean:
 	rm -rf $(BUILD)
+
+-include tools/tools.mk

@@ -1,0 +1,36 @@
+#include "tools/common/posix.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <time.h>
+#include <unistd.h>
+
+uint32_t MonotonicMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                               static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
+bool WriteAll(int fd, std::string_view data, int timeoutMs) {
+  const uint32_t start = MonotonicMs();
+  while (!data.empty()) {
+    const ssize_t n = write(fd, data.data(), data.size());
+    if (n > 0) {
+      data.remove_prefix(static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) return false;
+    const int left = timeoutMs - static_cast<int>(MonotonicMs() - start);
+    if (left <= 0) return false;
+    pollfd p = {fd, POLLOUT, 0};
+    poll(&p, 1, left);
+  }
+  return true;
+}
+
+void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+void SetCloseOnExec(int fd) { fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC); }

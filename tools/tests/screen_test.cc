@@ -1,0 +1,56 @@
+#include "tools/unit/screen.h"
+
+#include <gtest/gtest.h>
+
+#include "tools/unit/options.h"
+
+TEST(FrameRecord, OneLinePerFrameWhateverTheBytes) {
+  DisplayLines lines{"Say \"hi\" \\ \xE9", std::string("Trk 1\n\x01", 7)};
+  EXPECT_EQ(FrameRecord(1.5, lines), "1.500 \"Say \\\"hi\\\" \\\\ \\xE9\" \"Trk 1\\x0A\\x01\"\n");
+}
+
+TEST(RenderDisplayRow, SixteenCellsThenTheOverflow) {
+  EXPECT_EQ(RenderDisplayRow("abc", false), "|abc             |");
+  EXPECT_EQ(RenderDisplayRow(">>>>>>>>>>>>>>>> ", false), "|>>>>>>>>>>>>>>>>| ");
+  EXPECT_EQ(RenderDisplayRow(std::string(16, 'x') + "yz", false), "|" + std::string(16, 'x') + "|yz");
+}
+
+TEST(RenderDisplayRow, HighBytesAreMarked) {
+  const std::string plain = RenderDisplayRow("\xE9", false);
+  EXPECT_EQ(plain.substr(0, 12), "|\x1b[7m?\x1b[27m ");
+  const std::string utf8 = RenderDisplayRow("\xE9\x85", true);
+  EXPECT_NE(utf8.find("\x1b[7m\xC3\xA9\x1b[27m"), std::string::npos);  // e acute
+  EXPECT_NE(utf8.find("\x1b[7m?\x1b[27m"), std::string::npos);         // no Latin-1 letter
+}
+
+TEST(OutputPane, KeepsTheLastRowsWithoutControls) {
+  OutputPane pane(2);
+  const std::string text = "one\ntwo\nthr\x1b[2Jee\npart";
+  pane.Add(text.data(), text.size());
+  const auto lines = pane.Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "thr[2Jee");
+  EXPECT_EQ(lines[1], "part");
+}
+
+TEST(UnitOptions, ProgramAfterDashesGetsTheDevice) {
+  UnitOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseUnitOptions({"-f", "keys.txt", "-t", "3", "--", "norvelo", "-r", "/music"}, options, error));
+  EXPECT_EQ(options.script, "keys.txt");
+  EXPECT_EQ(options.lingerSeconds, 3);
+  EXPECT_EQ(ProgramArguments(options.program, "/dev/pts/9"),
+            (std::vector<std::string>{"norvelo", "-s", "/dev/pts/9", "-r", "/music"}));
+  EXPECT_TRUE(ProgramArguments({}, "/dev/pts/9").empty());
+}
+
+TEST(UnitOptions, WrongCommandLinesAreRefused) {
+  UnitOptions options;
+  std::string error;
+  EXPECT_FALSE(ParseUnitOptions({"-t", "soon"}, options, error));
+  EXPECT_FALSE(ParseUnitOptions({"-t", "-1"}, options, error));
+  EXPECT_FALSE(ParseUnitOptions({"-f"}, options, error));
+  EXPECT_FALSE(ParseUnitOptions({"--"}, options, error));
+  EXPECT_FALSE(ParseUnitOptions({"norvelo"}, options, error));
+  EXPECT_EQ(error, "unknown argument 'norvelo'");
+}

@@ -1,0 +1,54 @@
+// What the emulator shows: the display in a frame with the legend in an
+// interactive terminal, or one text record per frame in the scripted mode.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/unit/display_parser.h"
+
+// Printable ASCII as it is, backslash and double quote escaped, every other
+// byte as \xNN, so that a record stays one line whatever the host sent.
+std::string EscapeLine(std::string_view line);
+
+// One record of the scripted mode: seconds since the start and both lines,
+// as in: 1.503 "Title of the son" "Trk 1 (0:01)    ".
+std::string FrameRecord(double seconds, const DisplayLines& lines);
+
+// One display row: 16 cells between two borders and whatever the host sent
+// beyond the 16th character after the right border. Bytes outside printable
+// ASCII are shown in reverse video, as their Latin-1 letter where the
+// terminal takes UTF-8 and there is one, else as '?' (controls as '.').
+std::string RenderDisplayRow(std::string_view line, bool utf8);
+
+// The lines a program writes, for the pane under the display.
+class OutputPane {
+ public:
+  explicit OutputPane(size_t rows) : rows_(rows) {}
+  void Add(const char* bytes, size_t count);
+  // Finished lines and the unfinished one, oldest first.
+  std::vector<std::string> Lines() const;
+
+ private:
+  size_t rows_;
+  std::deque<std::string> lines_;
+  std::string partial_;
+};
+
+struct ScreenModel {
+  std::string device;
+  bool anyFrame = false;
+  DisplayLines lines;
+  std::string lastKey;
+  std::vector<std::string> legend;
+  std::string program;  // heading of the output pane; empty: no pane
+  std::vector<std::string> output;
+  std::string note;
+  bool utf8 = false;
+};
+
+// The whole screen, drawn from the top left over what was there before.
+std::string RenderScreen(const ScreenModel& model);

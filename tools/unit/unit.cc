@@ -1,0 +1,542 @@
+// The platform side of norvelo-unit: the pseudo-terminal, the program it
+// starts, the keyboard and the screen, around the logic of the other files.
+#include "tools/unit/unit.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
+#include "console/keymap.h"
+#include "console/trace.h"
+#include "tools/common/posix.h"
+#include "tools/common/unique_fd.h"
+#include "tools/unit/display_parser.h"
+#include "tools/unit/options.h"
+#include "tools/unit/remote.h"
+#include "tools/unit/screen.h"
+#include "tools/unit/script.h"
+
+namespace {
+
+// A frame cut in pieces is shown once the line has been quiet this long.
+constexpr uint32_t kQuietMs = 30;
+// Grace for the program's processes between SIGTERM and SIGKILL.
+constexpr uint32_t kStopGraceMs = 2000;
+constexpr size_t kPaneRows = 8;
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int sig) {
+  const int saved = errno;
+  const unsigned char b = static_cast<unsigned char>(sig);
+  if (write(signalPipe[1], &b, 1) < 0) {
+  }
+  errno = saved;
+}
+
+bool InstallSignals() {
+  if (pipe(signalPipe) != 0) return false;
+  for (int fd : signalPipe) {
+    SetNonBlocking(fd);
+    SetCloseOnExec(fd);
+  }
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  for (int sig : {SIGCHLD, SIGINT, SIGTERM, SIGHUP, SIGWINCH}) sigaction(sig, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  return true;
+}
+
+struct Pty {
+  UniqueFd master;
+  UniqueFd slave;  // held open so the master never sees a hang-up between programs
+  std::string path;
+};
+
+void MakeRaw(int fd) {
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) return;
+  cfmakeraw(&t);
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  tcsetattr(fd, TCSANOW, &t);
+}
+
+bool OpenPty(Pty& pty, std::string& error) {
+  pty.master.Reset(posix_openpt(O_RDWR | O_NOCTTY));
+  if (!pty.master.Valid() || grantpt(pty.master.Get()) != 0 || unlockpt(pty.master.Get()) != 0) {
+    error = std::string("cannot open a pseudo-terminal: ") + strerror(errno);
+    return false;
+  }
+  char name[128];
+  if (ptsname_r(pty.master.Get(), name, sizeof name) != 0) {
+    error = std::string("cannot name the pseudo-terminal: ") + strerror(errno);
+    return false;
+  }
+  pty.path = name;
+  pty.slave.Reset(open(name, O_RDWR | O_NOCTTY));
+  if (!pty.slave.Valid()) {
+    error = "cannot open " + pty.path + ": " + strerror(errno);
+    return false;
+  }
+  MakeRaw(pty.master.Get());
+  MakeRaw(pty.slave.Get());
+  SetNonBlocking(pty.master.Get());
+  SetCloseOnExec(pty.master.Get());
+  SetCloseOnExec(pty.slave.Get());
+  return true;
+}
+
+// The keyboard in raw mode and the alternate screen, undone on every way out.
+class TerminalSession {
+ public:
+  bool Begin() {
+    if (tcgetattr(STDIN_FILENO, &saved_) != 0) return false;
+    termios raw = saved_;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+    raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return false;
+    active_ = true;
+    WriteAll(STDOUT_FILENO, "\x1b[?1049h\x1b[?25l\x1b[2J");
+    return true;
+  }
+  void End() {
+    if (!active_) return;
+    active_ = false;
+    WriteAll(STDOUT_FILENO, "\x1b[?25h\x1b[?1049l");
+    tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+  }
+  ~TerminalSession() { End(); }
+
+ private:
+  termios saved_{};
+  bool active_ = false;
+};
+
+struct Child {
+  pid_t pid = -1;
+  UniqueFd input;   // its standard input: Enter goes here
+  UniqueFd output;  // its standard output and error, interactive mode only
+  bool running = false;
+  int status = 0;
+};
+
+// The program gets a process group of its own, so that everything it starts
+// can be stopped together and a Ctrl-C at the terminal reaches only us.
+bool StartChild(const std::vector<std::string>& args, bool capture, Child& child, std::string& error) {
+  int in[2], out[2] = {-1, -1};
+  if (pipe(in) != 0 || (capture && pipe(out) != 0)) {
+    error = std::string("cannot create pipes: ") + strerror(errno);
+    return false;
+  }
+  const pid_t pid = fork();
+  if (pid < 0) {
+    error = std::string("cannot fork: ") + strerror(errno);
+    return false;
+  }
+  if (pid == 0) {
+    setpgid(0, 0);
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    for (int sig : {SIGCHLD, SIGINT, SIGTERM, SIGHUP, SIGWINCH, SIGPIPE}) sigaction(sig, &dfl, nullptr);
+    dup2(in[0], STDIN_FILENO);
+    if (capture) {
+      dup2(out[1], STDOUT_FILENO);
+      dup2(out[1], STDERR_FILENO);
+    } else {
+      dup2(STDERR_FILENO, STDOUT_FILENO);
+    }
+    close(in[0]);
+    close(in[1]);
+    if (capture) {
+      close(out[0]);
+      close(out[1]);
+    }
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    fprintf(stderr, "norvelo-unit: cannot run %s: %s\n", argv[0], strerror(errno));
+    _exit(127);
+  }
+  setpgid(pid, pid);
+  close(in[0]);
+  child.pid = pid;
+  child.running = true;
+  child.input.Reset(in[1]);
+  SetNonBlocking(in[1]);
+  SetCloseOnExec(in[1]);
+  if (capture) {
+    close(out[1]);
+    child.output.Reset(out[0]);
+    SetNonBlocking(out[0]);
+    SetCloseOnExec(out[0]);
+  }
+  return true;
+}
+
+// Collects every ended process: the program, and what it started and left
+// behind (this process is their subreaper).
+void Reap(Child& child) {
+  for (;;) {
+    int status = 0;
+    const pid_t pid = waitpid(-1, &status, WNOHANG);
+    if (pid <= 0) return;
+    if (pid == child.pid) {
+      child.running = false;
+      child.status = status;
+    }
+  }
+}
+
+bool GroupAlive(pid_t pgid) { return kill(-pgid, 0) == 0 || errno == EPERM; }
+
+// Ends the program's whole process group: SIGTERM, then SIGKILL after a grace.
+void StopGroup(Child& child) {
+  if (child.pid <= 0) return;
+  Reap(child);
+  if (!child.running && !GroupAlive(child.pid)) return;
+  kill(-child.pid, SIGTERM);
+  const uint32_t start = MonotonicMs();
+  bool killed = false;
+  for (;;) {
+    Reap(child);
+    if (!child.running && !GroupAlive(child.pid)) return;
+    const uint32_t waited = MonotonicMs() - start;
+    if (!killed && waited >= kStopGraceMs) {
+      kill(-child.pid, SIGKILL);
+      killed = true;
+    }
+    if (waited >= 2 * kStopGraceMs) return;
+    usleep(10000);
+  }
+}
+
+int ExitStatusOf(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return 1;
+}
+
+std::string KeyDescription(int slot, uint16_t code, const IrBytes& frame) {
+  char text[96];
+  snprintf(text, sizeof text, "%s   code %04X   IrFrame %02X %02X   toggle %d",
+           slot == KeyNone ? "(raw code)" : KeySlotName(slot), code, frame.byte0, frame.byte1,
+           (frame.byte1 & kToggleBit) ? 1 : 0);
+  return text;
+}
+
+bool TerminalTakesUtf8() {
+  setlocale(LC_CTYPE, "");
+  const char* codeset = nl_langinfo(CODESET);
+  return codeset != nullptr && strcmp(codeset, "UTF-8") == 0;
+}
+
+class Unit {
+ public:
+  Unit(const UnitOptions& options, const KeyMap& keys) : options_(options), keys_(keys), pane_(kPaneRows) {}
+
+  int Run(const Script* script);
+
+ private:
+  void ReadLine(uint32_t now);
+  void ShowFrame(const DisplayLines& lines, uint32_t now);
+  void SendFrame(const IrBytes& frame, int slot, uint16_t code);
+  void SendEnter();
+  void OnTerminalEvent(const TermEvent& event, uint32_t now);
+  void Draw(bool clear = false);
+  bool interactive() const { return options_.script.empty(); }
+
+  const UnitOptions& options_;
+  KeyMap keys_;
+  Pty pty_;
+  Child child_;
+  DisplayFrameParser parser_;
+  RemoteButtons remote_;
+  TerminalKeys terminalKeys_;
+  OutputPane pane_;
+  ScreenModel screen_;
+  uint32_t start_ = 0;
+  uint32_t lastByte_ = 0;
+  bool leave_ = false;
+  bool userLeft_ = false;  // Ctrl-C at the keyboard: not a failure
+};
+
+void Unit::ShowFrame(const DisplayLines& lines, uint32_t now) {
+  if (interactive()) {
+    screen_.anyFrame = true;
+    screen_.lines = lines;
+    Draw();
+  } else {
+    WriteAll(STDOUT_FILENO, FrameRecord((now - start_) / 1000.0, lines));
+  }
+}
+
+void Unit::ReadLine(uint32_t now) {
+  uint8_t buffer[4096];
+  for (;;) {
+    const ssize_t n = read(pty_.master.Get(), buffer, sizeof buffer);
+    if (n <= 0) return;
+    lastByte_ = now;
+    for (const DisplayLines& lines : parser_.Feed(buffer, static_cast<size_t>(n))) ShowFrame(lines, now);
+  }
+}
+
+void Unit::SendFrame(const IrBytes& frame, int slot, uint16_t code) {
+  const char bytes[2] = {static_cast<char>(frame.byte0), static_cast<char>(frame.byte1)};
+  // Both bytes in one write: the host takes a frame from one read.
+  const bool sent = write(pty_.master.Get(), bytes, 2) == 2;
+  screen_.lastKey = KeyDescription(slot, code, frame) + (sent ? "" : "   (not sent: the line is full)");
+  if (!interactive())
+    fprintf(stderr, "norvelo-unit: %.3f key %s\n", (MonotonicMs() - start_) / 1000.0, screen_.lastKey.c_str());
+}
+
+void Unit::SendEnter() {
+  if (child_.input.Valid()) WriteAll(child_.input.Get(), "\n", 100);
+}
+
+void Unit::OnTerminalEvent(const TermEvent& event, uint32_t now) {
+  switch (event.kind) {
+    case TermEvent::kLeave:
+      leave_ = userLeft_ = true;
+      return;
+    case TermEvent::kEnter: SendEnter(); return;
+    case TermEvent::kRedraw: Draw(true); return;
+    case TermEvent::kSlot: break;
+  }
+  const uint16_t code = keys_[event.slot];
+  if (code == 0) {
+    screen_.note = std::string("This remote has no key for ") + KeySlotName(event.slot) + ".";
+    Draw();
+    return;
+  }
+  IrBytes frame;
+  if (remote_.KeyEvent(code, now, frame)) {
+    screen_.note.clear();
+    SendFrame(frame, event.slot, code);
+    Draw();
+  }
+}
+
+void Unit::Draw(bool clear) {
+  if (!interactive()) return;
+  if (child_.pid > 0) screen_.output = pane_.Lines();
+  WriteAll(STDOUT_FILENO, (clear ? "\x1b[2J" : "") + RenderScreen(screen_));
+}
+
+int Unit::Run(const Script* script) {
+  std::string error;
+  if (!OpenPty(pty_, error)) {
+    fprintf(stderr, "norvelo-unit: %s\n", error.c_str());
+    return 1;
+  }
+  if (!InstallSignals()) {
+    fprintf(stderr, "norvelo-unit: cannot create the signal pipe\n");
+    return 1;
+  }
+  // Whatever the program starts and leaves behind comes back to us to reap.
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+
+  TerminalSession terminal;
+  if (interactive()) {
+    if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
+      fprintf(stderr, "norvelo-unit: the keyboard mode needs a terminal; use -f for the scripted mode\n");
+      return 1;
+    }
+    screen_.device = pty_.path;
+    screen_.legend = LegendItems(keys_);
+    screen_.utf8 = TerminalTakesUtf8();
+    if (!terminal.Begin()) {
+      fprintf(stderr, "norvelo-unit: cannot set up the terminal\n");
+      return 1;
+    }
+  } else {
+    fprintf(stderr, "norvelo-unit: control unit on %s\n", pty_.path.c_str());
+  }
+
+  if (!options_.program.empty()) {
+    const std::vector<std::string> args = ProgramArguments(options_.program, pty_.path);
+    if (!StartChild(args, interactive(), child_, error)) {
+      fprintf(stderr, "norvelo-unit: %s\n", error.c_str());
+      return 1;
+    }
+    screen_.program = options_.program[0] + " (pid " + std::to_string(child_.pid) + ")";
+  }
+  Draw(true);
+
+  start_ = MonotonicMs();
+  size_t next = 0;
+  bool lingering = false;
+  uint32_t lingerUntil = 0;
+  bool stoppedByUs = false;
+  for (;;) {
+    uint32_t now = MonotonicMs();
+    if (script != nullptr) {
+      while (next < script->events.size() && script->events[next].atMs <= now - start_) {
+        const ScriptEvent& event = script->events[next++];
+        if (event.kind == ScriptEvent::kEnter) SendEnter();
+        else SendFrame(FrameForEvent(event, remote_), event.slot, event.code);
+      }
+      if (next == script->events.size() && now - start_ >= script->endMs) {
+        if (child_.pid <= 0) break;
+        if (!lingering) {
+          lingering = true;
+          lingerUntil = now + static_cast<uint32_t>(options_.lingerSeconds) * 1000u;
+        }
+        if (child_.running && static_cast<int32_t>(now - lingerUntil) >= 0) {
+          fprintf(stderr, "norvelo-unit: %s still runs %d s after the script; stopping it\n",
+                  options_.program[0].c_str(), options_.lingerSeconds);
+          stoppedByUs = true;
+          break;
+        }
+      }
+    }
+    if (child_.pid > 0 && !child_.running) break;
+    if (leave_) {
+      stoppedByUs = true;
+      break;
+    }
+
+    int timeout = -1;
+    auto atMost = [&](int64_t ms) {
+      const int bounded = static_cast<int>(std::max<int64_t>(0, std::min<int64_t>(ms, 60000)));
+      if (timeout < 0 || bounded < timeout) timeout = bounded;
+    };
+    if (parser_.Pending()) atMost(static_cast<int64_t>(kQuietMs) - (now - lastByte_));
+    if (script != nullptr) {
+      if (next < script->events.size())
+        atMost(static_cast<int64_t>(script->events[next].atMs) - (now - start_));
+      else if (!lingering)
+        atMost(static_cast<int64_t>(script->endMs) - (now - start_));
+      else
+        atMost(static_cast<int32_t>(lingerUntil - now));
+    }
+
+    pollfd fds[4];
+    int count = 0;
+    fds[count++] = {pty_.master.Get(), POLLIN, 0};
+    fds[count++] = {signalPipe[0], POLLIN, 0};
+    const int keyboard = interactive() ? count : -1;
+    if (interactive()) fds[count++] = {STDIN_FILENO, POLLIN, 0};
+    const int output = child_.output.Valid() ? count : -1;
+    if (output >= 0) fds[count++] = {child_.output.Get(), POLLIN, 0};
+    if (poll(fds, static_cast<nfds_t>(count), timeout) < 0 && errno != EINTR) break;
+    now = MonotonicMs();
+
+    if (fds[0].revents & POLLIN) ReadLine(now);
+    DisplayLines lines;
+    if (parser_.Pending() && now - lastByte_ >= kQuietMs && parser_.Flush(lines)) ShowFrame(lines, now);
+
+    if (fds[1].revents & POLLIN) {
+      unsigned char sigs[32];
+      const ssize_t n = read(signalPipe[0], sigs, sizeof sigs);
+      for (ssize_t i = 0; i < n; ++i) {
+        if (sigs[i] == SIGCHLD) Reap(child_);
+        else if (sigs[i] == SIGWINCH) Draw(true);
+        else leave_ = true;
+      }
+    }
+    if (keyboard >= 0 && (fds[keyboard].revents & (POLLIN | POLLHUP))) {
+      uint8_t keys[64];
+      const ssize_t n = read(STDIN_FILENO, keys, sizeof keys);
+      if (n <= 0) leave_ = true;
+      terminalKeys_.Feed(keys, n > 0 ? static_cast<size_t>(n) : 0,
+                         [&](const TermEvent& event) { OnTerminalEvent(event, now); });
+    }
+    if (output >= 0 && (fds[output].revents & (POLLIN | POLLHUP))) {
+      char text[4096];
+      const ssize_t n = read(child_.output.Get(), text, sizeof text);
+      if (n > 0) pane_.Add(text, static_cast<size_t>(n));
+      else if (n == 0) child_.output.Reset();
+      Draw();
+    }
+  }
+
+  // The program's last frame may still be on its way.
+  ReadLine(MonotonicMs());
+  DisplayLines lines;
+  if (parser_.Flush(lines)) ShowFrame(lines, MonotonicMs());
+  StopGroup(child_);
+  if (child_.output.Valid()) {
+    char text[4096];
+    ssize_t n;
+    while ((n = read(child_.output.Get(), text, sizeof text)) > 0) pane_.Add(text, static_cast<size_t>(n));
+  }
+  terminal.End();
+  if (child_.pid <= 0) return 0;
+  const int status = ExitStatusOf(child_.status);
+  if (interactive()) {
+    for (const std::string& line : pane_.Lines()) fprintf(stderr, "  %s\n", line.c_str());
+  }
+  if (userLeft_) {
+    fprintf(stderr, "norvelo-unit: %s was stopped\n", options_.program[0].c_str());
+    return 0;
+  }
+  fprintf(stderr, "norvelo-unit: %s %s with status %d\n", options_.program[0].c_str(),
+          stoppedByUs ? "was stopped" : "ended", status);
+  return status;
+}
+
+}  // namespace
+
+int RunUnit(const std::vector<std::string>& args) {
+  UnitOptions options;
+  std::string error;
+  if (!ParseUnitOptions(args, options, error)) {
+    fprintf(stderr, "norvelo-unit: %s\n%s", error.c_str(), kUnitUsage);
+    return 2;
+  }
+  if (options.help) {
+    fputs(kUnitUsage, stdout);
+    return 0;
+  }
+  KeyMap keys = DefaultKeys();
+  if (!options.mappings.empty()) {
+    // The loader reports on standard output, which the scripted mode keeps for frames.
+    std::string report;
+    SetTraceCapture(&report);
+    const int failed = LoadIRCodes(options.mappings, keys);
+    SetTraceCapture(nullptr);
+    if (failed) {
+      fprintf(stderr, "norvelo-unit: cannot read the remote mappings file %s\n", options.mappings.c_str());
+      return 2;
+    }
+    if (!report.empty()) fprintf(stderr, "%s", report.c_str());
+  }
+  Script script;
+  if (!options.script.empty()) {
+    if (options.script == "-") {
+      script = ParseScript(std::cin, keys);
+    } else {
+      std::ifstream in(options.script);
+      if (!in) {
+        fprintf(stderr, "norvelo-unit: cannot read the script %s\n", options.script.c_str());
+        return 2;
+      }
+      script = ParseScript(in, keys);
+    }
+    if (!script.error.empty()) {
+      fprintf(stderr, "norvelo-unit: %s: %s\n", options.script.c_str(), script.error.c_str());
+      return 2;
+    }
+  }
+  Unit unit(options, keys);
+  return unit.Run(options.script.empty() ? nullptr : &script);
+}
