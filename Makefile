@@ -6,9 +6,10 @@ CMAKE    ?= cmake
 # Debian packages the build and the tests need.
 DEB_PACKAGES := cmake make g++ libgtest-dev googletest pkg-config \
                 mpg123 lame \
-                g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
+                g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 \
+                clang libclang-rt-14-dev
 
-.PHONY: all deps build native win32 win64 test demo clean
+.PHONY: all deps build native win32 win64 test demo clean asan fuzz bench
 
 all: build
 
@@ -36,8 +37,39 @@ win64: deps
 
 build: native win32 win64
 
+# Figures on speed and cost, beside references measured in the same run.
+bench: build
+	bench/run_all.sh $(BUILD)
+
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) asan
+
+# The console player, its unit and end-to-end tests and the corpus replay
+# under AddressSanitizer and UndefinedBehaviorSanitizer. Reports go to files,
+# also those of the player's child processes; any report fails the run.
+ASAN_DIR     := $(BUILD)/asan
+ASAN_REPORTS := $(abspath $(ASAN_DIR))/reports
+asan: deps
+	$(CMAKE) -S . -B $(ASAN_DIR) -DNORVELO_SANITIZE=ON
+	$(CMAKE) --build $(ASAN_DIR) -j $(JOBS)
+	rm -rf $(ASAN_REPORTS) && mkdir -p $(ASAN_REPORTS)
+	cd $(ASAN_DIR) && \
+	  ASAN_OPTIONS=log_path=$(ASAN_REPORTS)/asan:abort_on_error=1 \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:log_path=$(ASAN_REPORTS)/ubsan \
+	  ctest --output-on-failure -j $(JOBS)
+	@if [ -n "$$(ls -A $(ASAN_REPORTS))" ]; then \
+	  cat $(ASAN_REPORTS)/*; echo "sanitizer reports in $(ASAN_REPORTS)"; exit 1; \
+	fi
+
+# Each fuzz target for FUZZ_SECONDS, FUZZ_JOBS at a time, with clang's libFuzzer.
+FUZZ_SECONDS ?= 600
+FUZZ_JOBS    ?= 2
+FUZZ_DIR     := $(BUILD)/fuzz
+fuzz: deps
+	CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZ_DIR) -DNORVELO_FUZZ=ON
+	$(CMAKE) --build $(FUZZ_DIR) -j $(JOBS)
+	fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS) $(FUZZ_JOBS)
 
 clean:
 	rm -rf $(BUILD)

@@ -137,3 +137,20 @@ int WaitExit(pid_t pid, int ms) {
   waitpid(pid, nullptr, 0);
   return -1;
 }
+
+void PrintHeader() {
+  printf("%-36s %14s %14s %8s  %s\n", "figure", "player", "reference", "ratio", "goal");
+}
+
+void PrintRow(const std::string& what, double value, double reference, const char* unit,
+              const std::string& goal, bool withRatio) {
+  char v[32], r[32], ratio[16] = "";
+  snprintf(v, sizeof v, "%.3f %s", value, unit);
+  if (reference < 0)
+    snprintf(r, sizeof r, "-");
+  else
+    snprintf(r, sizeof r, "%.3f %s", reference, unit);
+  if (withRatio && reference > 0) snprintf(ratio, sizeof ratio, "%.2fx", value / reference);
+  printf("%-36s %14s %14s %8s  %s\n", what.c_str(), v, r, ratio, goal.c_str());
+  fflush(stdout);
+}

@@ -43,5 +43,11 @@ std::string DrainFor(int fd, int ms);
 
 double NowSeconds();
 
+// One row of the benchmark table: what, the player's figure, the reference
+// measured in the same run, their ratio (or "" when it means nothing), the goal.
+void PrintRow(const std::string& what, double value, double reference, const char* unit,
+              const std::string& goal, bool withRatio = true);
+void PrintHeader();
+
 // Waits up to ms for pid to end; its exit status, or -1 (then it is killed).
 int WaitExit(pid_t pid, int ms);

@@ -1,5 +1,7 @@
 // What an idle player costs: CPU time of all its processes as a share of one
-// core, and wake-ups per second, with no key and no decoder output.
+// core, and wake-ups per second, with no key and no decoder output; beside
+// the floor relay (blocking reads, nothing else) idling over the same time.
+//   bench_idle_cost <norvelo> <floor_relay> <latency_decoder> [seconds [--rows]]
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,35 +12,52 @@
 
 #include "bench/bench_util.h"
 
+namespace {
+struct Idle {
+  double cpuPercent = -1, wakeups = -1;
+};
+
+Idle Measure(std::vector<std::string> args, const std::string& pathDir, int seconds) {
+  Idle idle;
+  Pty pty;
+  if (!pty.Open()) return idle;
+  for (std::string& a : args)
+    if (a == "@SLAVE") a = pty.slave;
+  const pid_t pid = Spawn(args, pathDir);
+  DrainFor(pty.master, 1500);
+  const CpuSample before = SampleGroup(pid);
+  const double start = NowSeconds();
+  DrainFor(pty.master, seconds * 1000);
+  const CpuSample after = SampleGroup(pid);
+  const double span = NowSeconds() - start;
+  const unsigned char quit[2] = {0x0C, 0x35};
+  if (write(pty.master, quit, 2) != 2) perror("quit");
+  DrainFor(pty.master, 200);
+  WaitExit(pid, 5000);
+  idle.cpuPercent = 100.0 * (after.cpuSeconds - before.cpuSeconds) / span;
+  idle.wakeups = static_cast<double>(after.contextSwitches - before.contextSwitches) / span;
+  return idle;
+}
+}  // namespace
+
 int main(int argc, char* argv[]) {
-  if (argc < 2) {
-    fprintf(stderr, "usage: %s path/to/norvelo [seconds]\n", argv[0]);
+  if (argc < 4) {
+    fprintf(stderr, "usage: %s norvelo floor_relay latency_decoder [seconds [--rows]]\n", argv[0]);
     return 2;
   }
-  const int seconds = argc > 2 ? atoi(argv[2]) : 30;
+  const int seconds = argc > 4 ? atoi(argv[4]) : 30;
   TempDir dir;
   WriteDecoderWrapper(dir.path);
   const std::string empty = dir.path + "/empty";
   mkdir(empty.c_str(), 0755);
-  Pty pty;
-  if (!pty.Open()) {
-    perror("pty");
-    return 1;
-  }
   // An empty play list: the decoder is ready but never given a track.
-  const pid_t player = Spawn({argv[1], "-s", pty.slave, "-r", empty}, dir.path);
-  DrainFor(pty.master, 1500);
-  const CpuSample before = SampleGroup(player);
-  const double start = NowSeconds();
-  DrainFor(pty.master, seconds * 1000);
-  const CpuSample after = SampleGroup(player);
-  const double span = NowSeconds() - start;
-  const unsigned char quit[2] = {0x0C, 0x35};
-  if (write(pty.master, quit, 2) != 2) perror("write");
-  const int status = WaitExit(player, 5000);
-
-  printf("idle cost over %.1f s, %d processes: cpu %.3f%% of one core, %.1f wake-ups/s (exit %d)\n",
-         span, after.processes, 100.0 * (after.cpuSeconds - before.cpuSeconds) / span,
-         static_cast<double>(after.contextSwitches - before.contextSwitches) / span, status);
+  const Idle player = Measure({argv[1], "-s", "@SLAVE", "-r", empty}, dir.path, seconds);
+  const Idle floor = Measure({argv[2], "@SLAVE", argv[3]}, dir.path, seconds);
+  if (argc <= 5) PrintHeader();
+  const std::string span = " (" + std::to_string(seconds) + " s)";
+  PrintRow("idle CPU, share of one core" + span, player.cpuPercent, floor.cpuPercent, "%",
+           "under 0.5 %", false);
+  PrintRow("idle wake-ups per second" + span, player.wakeups, floor.wakeups, "/s", "under 20",
+           false);
   return 0;
 }

@@ -112,18 +112,11 @@ double Percentile(std::vector<double> v, double p) {
   return v[i];
 }
 
-void Row(const char* what, const std::vector<double>& player, const std::vector<double>& floor) {
-  const double pm = Percentile(player, 0.5), p99 = Percentile(player, 0.99);
-  const double fm = Percentile(floor, 0.5), f99 = Percentile(floor, 0.99);
-  printf("%-26s %5zu %9.3f %9.3f %9.3f %9.3f %7.2fx %7.2fx\n", what, player.size(), pm, p99, fm,
-         f99, pm / fm, p99 / f99);
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
   if (argc < 4) {
-    fprintf(stderr, "usage: %s norvelo floor_relay latency_decoder [presses]\n", argv[0]);
+    fprintf(stderr, "usage: %s norvelo floor_relay latency_decoder [presses [--rows]]\n", argv[0]);
     return 2;
   }
   const int presses = argc > 4 ? atoi(argv[4]) : 200;
@@ -139,9 +132,15 @@ int main(int argc, char* argv[]) {
   const Figures player = Measure({argv[1], "-s", "@SLAVE", track}, dir.path, fifo, presses, true);
   const Figures floor = Measure({argv[2], "@SLAVE", argv[3]}, dir.path, fifo, presses, false);
 
-  printf("%-26s %5s %9s %9s %9s %9s %8s %8s\n", "latency (ms)", "n", "median", "p99",
-         "floor med", "floor p99", "median", "p99");
-  Row("key -> decoder command", player.key, floor.key);
-  Row("volume key -> bar frame", player.volume, floor.volume);
+  if (argc <= 5) PrintHeader();
+  const std::string n = " (" + std::to_string(player.key.size()) + ")";
+  PrintRow("key -> decoder line, median" + n, Percentile(player.key, 0.5),
+           Percentile(floor.key, 0.5), "ms", "within 2x the floor");
+  PrintRow("key -> decoder line, p99" + n, Percentile(player.key, 0.99),
+           Percentile(floor.key, 0.99), "ms", "within 1.5x the floor");
+  PrintRow("volume key -> bar frame, median", Percentile(player.volume, 0.5),
+           Percentile(floor.volume, 0.5), "ms", "same pass, under 10 ms");
+  PrintRow("volume key -> bar frame, p99", Percentile(player.volume, 0.99),
+           Percentile(floor.volume, 0.99), "ms", "under 10 ms");
   return player.key.empty() || player.volume.empty() ? 1 : 0;
 }

@@ -74,9 +74,18 @@ int main(int argc, char* argv[]) {
     perror(argv[2]);
   setenv("NORVELO_BENCH_RECEIPTS", fifo.c_str(), 1);
 
-  printf("%-12s %12s %12s %10s %12s %12s\n", "files", "first LOAD s", "find|sort s", "ratio",
-         "peak KiB", "KiB/1000");
+  bool rows = false;
+  int lastFiles = 0;
+  long lastPeak = 0;
   for (int files : sizes) {
+    if (files <= 0) {  // "--rows" reads as 0
+      rows = true;
+      continue;
+    }
+    if (!rows) {
+      PrintHeader();
+      rows = true;
+    }
     const std::string root = dir.path + "/tree" + std::to_string(files);
     mkdir(root.c_str(), 0755);
     MakeTree(root, files);
@@ -102,8 +111,17 @@ int main(int argc, char* argv[]) {
     DrainFor(pty.master, 100);
     WaitExit(pid, 5000);
     close(receipts);
-    printf("%-12d %12.3f %12.3f %9.2fx %12ld %12.1f\n", files, firstLoad, reference,
-           firstLoad / reference, peak, 1000.0 * static_cast<double>(peak) / files);
+    const std::string tree = " (" + std::to_string(files) + " files)";
+    PrintRow("-r start to first LOAD" + tree, firstLoad, reference, "s",
+             "within 1.5x of find | sort");
+    PrintRow("peak memory" + tree, static_cast<double>(peak), -1, "KiB", "linear in the entries",
+             false);
+    if (lastFiles > 0 && files > lastFiles)
+      PrintRow("memory per further 1000 entries",
+               1000.0 * static_cast<double>(peak - lastPeak) / (files - lastFiles), -1, "KiB",
+               "flat across sizes", false);
+    lastFiles = files;
+    lastPeak = peak;
   }
   return 0;
 }
