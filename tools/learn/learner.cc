@@ -1,0 +1,77 @@
+#include "tools/learn/learner.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "console/dispatch.h"
+#include "link/link.h"
+
+LearnOutcome Learner::OnFrame(uint8_t byte0, uint8_t byte1, uint32_t nowMs) {
+  LearnOutcome out;
+  out.code = MakeRemoteCode(byte0, byte1);
+  out.slot = slot_;
+  // The player's rule: the same code less than 300 ms after the last record
+  // is the same press, and every record restarts the window.
+  const bool repeat = nowMs - lastTick_ < kRepeatWindowMs && out.code == lastCode_;
+  lastTick_ = nowMs;
+  lastCode_ = out.code;
+  if (Finished()) {
+    out.kind = LearnOutcome::kFinished;
+  } else if (repeat) {
+    out.kind = LearnOutcome::kRepeat;
+  } else if (out.code == 0) {
+    out.kind = LearnOutcome::kZero;
+  } else if ((out.owner = LookupKey(keys_, out.code)) != KeyNone) {
+    out.kind = LearnOutcome::kTaken;
+  } else {
+    out.owner = KeyNone;
+    out.kind = LearnOutcome::kAssigned;
+    keys_[slot_++] = out.code;
+  }
+  return out;
+}
+
+LearnOutcome Learner::Skip() {
+  LearnOutcome out;
+  out.slot = slot_;
+  if (Finished()) {
+    out.kind = LearnOutcome::kFinished;
+    return out;
+  }
+  out.kind = LearnOutcome::kSkipped;
+  keys_[slot_++] = 0;
+  return out;
+}
+
+std::string FormatMappings(const KeyMap& keys) {
+  std::string text;
+  for (int slot = 0; slot < kKeySlots; ++slot) {
+    char line[64];
+    snprintf(line, sizeof line, "%04X %s\n", keys[slot], KeySlotName(slot));
+    text += line;
+  }
+  return text;
+}
+
+bool WriteMappings(const std::string& path, const KeyMap& keys, std::string& error) {
+  const std::string temporary = path + ".new";
+  FILE* file = fopen(temporary.c_str(), "w");
+  if (file == nullptr) {
+    error = "cannot create " + temporary + ": " + strerror(errno);
+    return false;
+  }
+  const std::string text = FormatMappings(keys);
+  const bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
+  if (fclose(file) != 0 || !written) {
+    error = "cannot write " + temporary + ": " + strerror(errno);
+    remove(temporary.c_str());
+    return false;
+  }
+  if (rename(temporary.c_str(), path.c_str()) != 0) {
+    error = "cannot replace " + path + ": " + strerror(errno);
+    remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
