@@ -1,0 +1,80 @@
+// Bytes on the serial line through the receiver's pairing into frames, and the
+// frames through DispatchKey and the display refresh, with the time between
+// reads and the size of each read taken from the input.
+//
+// Input: byte 0 sets the play-list length (bits 0-3), whether a mixer is there
+// (bit 4), the first seek mode (bits 5-6) and whether a key map of 24 codes
+// follows (bit 7); byte 1 the mixer volume; 4 bytes the clock at start; then
+// the key map if asked for; then steps of one control byte (bit 0: read one
+// or two bytes; bits 1-7: milliseconds passed, in fives) and the bytes read.
+#include <cstdint>
+#include <string>
+
+#include "console/dispatch.h"
+#include "console/display.h"
+#include "console/receiver.h"
+#include "fuzz/fuzz_support.h"
+#include "tests/console/fixture.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  ByteReader in(data, size);
+  const uint8_t config = in.Byte();
+  PlayerState state;
+  FakeClock clock;
+  FakeMixer mixer;
+  FakeExits exits;
+  const int tracks = config & 15;
+  for (int i = 0; i < tracks; ++i) state.playlist.push_back("/m/" + std::to_string(i) + ".mp3");
+  state.trackCount = tracks;
+  mixer.present = (config & 0x10) != 0;
+  mixer.volume = in.Byte() % 101;
+  state.seekMode = (config >> 5) & 3;
+  clock.now = in.U32();
+  if (config & 0x80)
+    for (uint16_t& code : state.keys) code = static_cast<uint16_t>(in.Byte() << 8 | in.Byte());
+  state.decoderIn = NullFd();
+  state.serialFd = NullFd();
+  state.clock = &clock;
+  state.mixer = &mixer;
+  state.exits = &exits;
+
+  std::string trace;
+  SetTraceCapture(&trace);
+  FrameAssembler assembler;
+  uint64_t monotonic = 0;
+  while (!in.empty() && !state.ended) {
+    const uint8_t control = in.Byte();
+    const uint32_t passed = static_cast<uint32_t>(control >> 1) * 5;
+    clock.now += passed;
+    monotonic += passed;
+
+    const int left = assembler.Expire(monotonic);
+    FUZZ_CHECK(left == -1 || (left > 0 && left <= kPairWindowMs));
+    const int wanted = assembler.Wanted();
+    FUZZ_CHECK(wanted == 1 || wanted == 2);
+    int count = 1 + (control & 1);
+    if (count > wanted) count = wanted;
+    if (static_cast<size_t>(count) > in.left()) count = static_cast<int>(in.left());
+    uint8_t frame[2];
+    const bool complete = assembler.Take(in.Here(), count, monotonic, frame);
+    in.Skip(static_cast<size_t>(count));
+    if (complete) DispatchKey(state, frame);
+    if (state.ended) break;
+    RefreshDisplay(state);
+    trace.clear();
+
+    FUZZ_CHECK(state.track >= 0);
+    FUZZ_CHECK(state.track < state.trackCount || state.track == 0);
+    FUZZ_CHECK(state.playing == 0 || state.playing == 1);
+    FUZZ_CHECK(state.paused == 0 || state.paused == 1);
+    FUZZ_CHECK(state.muted == 0 || state.muted == 1);
+    FUZZ_CHECK(state.seekMode >= 0 && state.seekMode <= 3);
+    FUZZ_CHECK(state.volumeBar.size() <= 16);
+    if (mixer.present) FUZZ_CHECK(mixer.volume >= 0 && mixer.volume <= 100);
+    FUZZ_CHECK(StatusLine(state).size() >= 16);
+  }
+  SetTraceCapture(nullptr);
+  FUZZ_CHECK(state.ended == !exits.quits.empty());
+  FUZZ_CHECK(exits.quits.size() <= 1);
+  return 0;
+}

@@ -1,0 +1,88 @@
+// Play-list files as the directory scan reads them, and TrimString on any text.
+// Every entry must be the directory, a slash and a trimmed, non-empty line of
+// the file that is not an "#EXT" line.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "console/playlist.h"
+#include "console/trace.h"
+#include "console/trim.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+bool Blank(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+
+void CheckTrim(const std::string& text) {
+  std::string trimmed = text;
+  TrimString(trimmed);
+  FUZZ_CHECK(text.find(trimmed) != std::string::npos);
+  if (!trimmed.empty()) {
+    FUZZ_CHECK(!Blank(trimmed.front()));
+    FUZZ_CHECK(!Blank(trimmed.back()));
+    FUZZ_CHECK(trimmed.compare(0, 3, "\xEF\xBB\xBF") != 0);
+  }
+  std::string again = trimmed;
+  TrimString(again);
+  FUZZ_CHECK(again == trimmed);
+  std::string padded = " \t" + text + "\r\n";
+  TrimString(padded);
+  FUZZ_CHECK(padded == trimmed);
+}
+
+// A directory of its own holding only the play-list file, removed at exit.
+struct ListDir {
+  std::string dir;
+  std::string list;
+  ListDir() {
+    char name[] = "/tmp/norvelo-fuzz-XXXXXX";
+    FUZZ_CHECK(mkdtemp(name) != nullptr);
+    dir = name;
+    list = dir + "/list.m3u";
+  }
+  ~ListDir() {
+    unlink(list.c_str());
+    rmdir(dir.c_str());
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static ListDir place;
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  CheckTrim(text);
+
+  FILE* out = fopen(place.list.c_str(), "wb");
+  FUZZ_CHECK(out != nullptr);
+  FUZZ_CHECK(fwrite(data, 1, size, out) == size);
+  FUZZ_CHECK(fclose(out) == 0);
+
+  std::string trace;
+  SetTraceCapture(&trace);
+  Playlist playlist;
+  const int count = ScanDir(place.dir, playlist);
+  SetTraceCapture(nullptr);
+
+  FUZZ_CHECK(count >= 0);
+  FUZZ_CHECK(static_cast<size_t>(count) == playlist.size());
+  const std::string prefix = place.dir + "/";
+  for (const std::string& entry : playlist) {
+    FUZZ_CHECK(entry.size() <= kMaxScanPath);
+    FUZZ_CHECK(entry.compare(0, prefix.size(), prefix) == 0);
+    const std::string line = entry.substr(prefix.size());
+    FUZZ_CHECK(!line.empty());
+    FUZZ_CHECK(line.size() <= kMaxListLine);
+    FUZZ_CHECK(line.compare(0, 4, "#EXT") != 0);
+    FUZZ_CHECK(line.find('\n') == std::string::npos);
+    FUZZ_CHECK(text.find(line) != std::string::npos);
+    std::string trimmed = line;
+    TrimString(trimmed);
+    FUZZ_CHECK(trimmed == line);
+  }
+  return 0;
+}
