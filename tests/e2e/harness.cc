@@ -266,9 +266,14 @@ bool Session::Press(uint16_t code, int timeoutMs) {
 }
 
 bool Session::Sync(int timeoutMs) {
-  const std::string marker = "#sync " + std::to_string(++syncCount_);
-  DecoderSays(marker + "\n");
-  return WaitForTrace(marker, timeoutMs);
+  // Twice: a command caused by a decoder line just before the first marker
+  // may still be on its way to the decoder when that marker comes back.
+  for (int round = 0; round < 2; ++round) {
+    const std::string marker = "#sync " + std::to_string(++syncCount_);
+    DecoderSays(marker + "\n");
+    if (!WaitForTrace(marker, timeoutMs)) return false;
+  }
+  return true;
 }
 
 void Session::Pump(int ms) {

@@ -100,9 +100,9 @@ class Session {
   void DecoderSays(const std::string& text);
   // Sends the key and waits for its trace line: its action is then done.
   bool Press(uint16_t code, int timeoutMs = kWaitMs);
-  // Writes a marker through the fake decoder and waits for its echo: every
-  // command the player sent before is then in the command log, and every
-  // decoder line before it has been handled.
+  // Writes markers through the fake decoder and waits for their echo: every
+  // decoder line before them has then been handled, and every command the
+  // player sent before is in the command log.
   bool Sync(int timeoutMs = kWaitMs);
 
   // Reads whatever arrived, for up to ms milliseconds.
