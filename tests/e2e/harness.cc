@@ -369,6 +369,31 @@ size_t Session::CountCommand(const std::string& line) const {
   return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
+pid_t Session::DecoderPid() const {
+  DIR* proc = opendir("/proc");
+  if (!proc) return -1;
+  pid_t found = -1;
+  while (dirent* entry = readdir(proc)) {
+    const pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
+    if (pid <= 0 || ReadFile("/proc/" + std::string(entry->d_name) + "/comm") != "mpg123\n")
+      continue;
+    // Its parent is the player's shell, or the player itself.
+    for (pid_t up = pid; up > 1 && found < 0;) {
+      const std::string stat = ReadFile("/proc/" + std::to_string(up) + "/stat");
+      const size_t paren = stat.rfind(')');
+      int parent = 0;
+      char state = 0;
+      if (paren == std::string::npos ||
+          sscanf(stat.c_str() + paren + 1, " %c %d", &state, &parent) != 2)
+        break;
+      if (parent == pid_) found = pid;
+      up = parent;
+    }
+  }
+  closedir(proc);
+  return found;
+}
+
 std::vector<std::string> Session::CommandsSince(size_t mark) const {
   std::vector<std::string> commands = Commands();
   commands.erase(commands.begin(), commands.begin() + static_cast<std::ptrdiff_t>(

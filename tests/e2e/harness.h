@@ -128,6 +128,8 @@ class Session {
   // Complete frames so far.
   std::vector<DisplayFrame> Frames() const;
   pid_t pid() const { return pid_; }
+  // The running decoder below the player (behind its shell), or -1.
+  pid_t DecoderPid() const;
 
  private:
   void WriteWrapper();

@@ -141,6 +141,40 @@ TEST_F(Keys, VolumeAndJumpKeysActOnEveryFrame) {
   EXPECT_EQ(s.CountTrace("Volume=100%"), 3u);
 }
 
+// Each row of the transport table, from the state before anything is loaded.
+TEST(Transport, KeysMoveBetweenNotStartedPlayingPausedAndStopped) {
+  SessionOptions quiet;
+  quiet.ready = "";
+  Session s(quiet);
+  s.StartOn({"a.mp3", "b.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  const auto after = [&](uint16_t code) {
+    const size_t mark = s.Commands().size();
+    EXPECT_TRUE(s.Press(kJunk));
+    EXPECT_TRUE(s.Press(code));
+    EXPECT_TRUE(s.Sync());
+    return s.CommandsSince(mark);
+  };
+  EXPECT_EQ(after(kPause), Lines{});  // not started
+  EXPECT_EQ(after(kStop), Lines{});
+  EXPECT_EQ(after(kPlay), Lines{"LOAD a.mp3"});
+  EXPECT_EQ(after(kPlay), Lines{"LOAD a.mp3"});  // playing: starts again
+  EXPECT_EQ(after(kPause), Lines{"PAUSE"});
+  EXPECT_EQ(after(kPause), Lines{"PAUSE"});  // paused: resumes
+  EXPECT_EQ(after(kPause), Lines{"PAUSE"});
+  EXPECT_EQ(after(kPlay), Lines{"PAUSE"});  // paused: play resumes
+  EXPECT_EQ(after(kStop), Lines{"STOP"});
+  EXPECT_EQ(after(kPause), Lines{});  // stopped
+  EXPECT_EQ(after(kStop), Lines{});
+  EXPECT_EQ(after(kPlay), Lines{"LOAD a.mp3"});
+  EXPECT_EQ(after(kPause), Lines{"PAUSE"});
+  EXPECT_EQ(after(kStop), Lines{"STOP"});  // paused: stops
+  EXPECT_EQ(after(kNext), Lines{"LOAD b.mp3"});  // stopped: track keys load
+  EXPECT_EQ(after(kPause), Lines{"PAUSE"});
+  EXPECT_EQ(after(kPrevious), Lines{"LOAD a.mp3"});  // paused: and play
+  EXPECT_EQ(after(kPause), Lines{"PAUSE"});
+}
+
 TEST_F(Keys, TrackKeysInTheThreeSeekModes) {
   StartWith(Tracks(12));
   EXPECT_EQ(After({kPrevious}), Lines{"LOAD t1.mp3"});  // stays on the first

@@ -1,5 +1,6 @@
 // Long paths, and a decoder that will not end: the player still works and
 // still ends, leaving nothing behind.
+#include <signal.h>
 #include <unistd.h>
 
 #include <string>
@@ -50,6 +51,25 @@ TEST(Robustness, LongPlayListPathIsLoadedWhole) {
   EXPECT_TRUE(s.WaitForCommand("LOAD b.mp3"));
   s.SendKey(kQuit);
   EXPECT_EQ(s.WaitExit(), 2);
+}
+
+// The player does not notice a decoder that has gone: keys and the display
+// go on, and the quit key still ends it.
+TEST(Robustness, DecoderGoneKeysAndDisplayGoOn) {
+  Session s;
+  s.StartOn({"a.mp3", "b.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  ASSERT_TRUE(s.WaitForCommand("LOAD a.mp3"));
+  const pid_t decoder = s.DecoderPid();
+  ASSERT_GT(decoder, 0);
+  kill(decoder, SIGKILL);
+  s.Pump(100);
+  EXPECT_TRUE(s.Press(kPause));
+  EXPECT_TRUE(s.Press(kNext));
+  EXPECT_TRUE(s.WaitForLine2("Trk 2 (0:00)" + std::string(4, ' '), s.Frames().size()));
+  s.SendKey(kQuit);
+  EXPECT_EQ(s.WaitExit(15000), 2);
+  EXPECT_EQ(LeftoverChildren(), "");
 }
 
 class StubbornDecoder : public ::testing::Test {
