@@ -3,7 +3,7 @@
 # `man` shows the installed pages.
 DEB_PACKAGES += man-db
 
-.PHONY: demo
+.PHONY: demo install package
 
 # The emulated control unit with the player on generated tracks. Leaving by
 # the quit key (the player's status 2) or Ctrl-C is a normal end.
@@ -13,3 +13,25 @@ demo: deps
 	@PATH="$(abspath $(BUILD))/demo/bin:$$PATH" $(BUILD)/bin/norvelo-unit -- \
 	  $(abspath $(BUILD))/bin/norvelo $(abspath $(BUILD))/demo/tracks/*.mp3; \
 	  status=$$?; [ $$status -eq 0 ] || [ $$status -eq 2 ]
+
+# The three programs and their manual pages; PREFIX and DESTDIR as usual.
+PREFIX ?= /usr/local
+install: native
+	DESTDIR="$(DESTDIR)" $(CMAKE) --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package of the Linux side, and a zip of the plug-in with a note
+# on where it goes, when the plug-in builds.
+PLUGIN_DLL := $(BUILD)/win32/gen_norvelo.dll
+PLUGIN_ZIP_DIR := $(BUILD)/plugin-zip
+package: native
+	cd $(BUILD) && cpack
+	@[ -f $(PLUGIN_DLL) ] || $(MAKE) win32 || echo "The plug-in did not build: no zip."
+	@if [ -f $(PLUGIN_DLL) ]; then \
+	  version=$$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' $(BUILD)/CMakeCache.txt); \
+	  rm -rf $(PLUGIN_ZIP_DIR) && mkdir -p $(PLUGIN_ZIP_DIR) && \
+	  cp $(PLUGIN_DLL) $(PLUGIN_ZIP_DIR)/ && \
+	  sed 's/$$/\r/' tools/packaging/README-plugin.txt > $(PLUGIN_ZIP_DIR)/README.txt && \
+	  cd $(PLUGIN_ZIP_DIR) && \
+	  $(CMAKE) -E tar cf ../gen_norvelo-$$version-win32.zip --format=zip gen_norvelo.dll README.txt && \
+	  echo "Made $(BUILD)/gen_norvelo-$$version-win32.zip"; \
+	fi

@@ -1,0 +1,35 @@
+# Installation of the Linux side and its Debian package (make install, make
+# package). The plug-in's zip is made by the Makefile from the Windows build.
+set(man_gz)
+foreach(page norvelo norvelo-unit norvelo-learn)
+  set(gz ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1.gz)
+  # Debian keeps manual pages compressed; -n leaves the time out of the file.
+  add_custom_command(OUTPUT ${gz}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
+    COMMAND sh -c "gzip -9 -n -c \"$0\" > \"$1\"" ${CMAKE_CURRENT_SOURCE_DIR}/man/${page}.1 ${gz}
+    DEPENDS man/${page}.1
+    VERBATIM)
+  list(APPEND man_gz ${gz})
+endforeach()
+add_custom_target(norvelo-man ALL DEPENDS ${man_gz})
+install(FILES ${man_gz} DESTINATION share/man/man1)
+install(FILES packaging/copyright DESTINATION share/doc/norvelo)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME norvelo)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "Norvelo maintainers <norvelo@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "MP3 player driven by an infrared remote through the Norvelo control unit")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "norvelo plays MP3 files with mpg123, takes RC-5 remote keys from the Norvelo\n"
+    "control unit on a serial line and shows the title and state on its display.\n"
+    "norvelo-unit emulates the control unit in a terminal; norvelo-learn writes a\n"
+    "remote mappings file for your own remote.")
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Named by hand so that packaging needs no dpkg-dev.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1, libstdc++6 (>= 12), mpg123")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
