@@ -157,6 +157,8 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
   dir_.Write("decoder.log", "");
   mkfifo(fifoPath_.c_str(), 0600);
   fifo_ = open(fifoPath_.c_str(), O_RDWR | O_CLOEXEC);
+  clockPath_ = dir_.Join("clock");
+  if (options_.setClock) SetClock(1000000000000ull);
   WriteWrapper();
 }
 
@@ -206,6 +208,10 @@ void Session::Start(const std::vector<std::string>& args) {
     setenv("FAKE_DECODER_READY", options_.ready.c_str(), 1);
     setenv("FAKE_DECODER_ON_LOAD", options_.onLoad.c_str(), 1);
     setenv("FAKE_DECODER_STUBBORN", options_.stubborn ? "1" : "0", 1);
+    if (options_.setClock) {
+      setenv("LD_PRELOAD", FAKE_CLOCK_LIB, 1);
+      setenv("FAKE_CLOCK_FILE", clockPath_.c_str(), 1);
+    }
     if (chdir(dir_.path().c_str()) != 0) _exit(127);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(NORVELO_BIN));
@@ -246,6 +252,13 @@ bool Session::ReceiverArmed() {
 
 bool Session::WaitReady(int timeoutMs) {
   return WaitFor([this] { return !Frames().empty() && ReceiverArmed(); }, timeoutMs);
+}
+
+void Session::SetClock(uint64_t ms) {
+  // Written whole into a new file and renamed, so a reader never sees half.
+  const std::string next = clockPath_ + ".next";
+  std::ofstream(next, std::ios::binary).write(reinterpret_cast<const char*>(&ms), sizeof ms);
+  rename(next.c_str(), clockPath_.c_str());
 }
 
 void Session::SendBytes(const std::string& bytes) { WriteAll(master_, bytes); }

@@ -62,6 +62,7 @@ struct SessionOptions {
   std::string ready = "@R MPG123 (fake) v10";  // "" = the fake never says ready
   std::string onLoad;                           // fake's reply after each LOAD
   bool stubborn = false;                        // fake ignores QUIT and SIGTERM
+  bool setClock = false;                        // the player's wall clock is SetClock's
 };
 
 // Marks this process as the reaper of orphans, so that anything the player
@@ -90,6 +91,10 @@ class Session {
   // Start-up is over once the first DisplayFrame came and the receiver owns
   // the line's input notifications; frames written before that may wait.
   bool WaitReady(int timeoutMs = kWaitMs);
+
+  // The player's wall clock in milliseconds since the epoch (setClock only);
+  // it stands still until set again.
+  void SetClock(uint64_t ms);
 
   void SendBytes(const std::string& bytes);
   void SendKey(uint16_t code, bool toggle = false) { SendBytes(FrameBytes(code, toggle)); }
@@ -142,7 +147,7 @@ class Session {
   int outRead_ = -1;
   int fifo_ = -1;
   std::string slave_;
-  std::string binDir_, logPath_, fifoPath_;
+  std::string binDir_, logPath_, fifoPath_, clockPath_;
   pid_t pid_ = -1;
   int status_ = -1;
   std::string out_, display_;

@@ -115,19 +115,6 @@ TEST_F(Keys, SameCodeAfterTheWindowActsAgain) {
   EXPECT_EQ(After({kPause}), Lines{"PAUSE"});
 }
 
-// Each repeat restarts the window, so a held key acts once however long.
-TEST_F(Keys, HeldKeyActsOnce) {
-  StartWith({"a.mp3"});
-  const size_t mark = s.Commands().size();
-  for (int i = 0; i < 5; ++i) {
-    s.SendKey(kPause);
-    s.Pump(120);
-  }
-  ASSERT_TRUE(s.WaitFor([&] { return s.CountTrace("IR Command: 3530") == 5; }));
-  ASSERT_TRUE(s.Sync());
-  EXPECT_EQ(s.CommandsSince(mark), Lines{"PAUSE"});
-}
-
 TEST_F(Keys, DifferentKeysInQuickSuccessionBothAct) {
   StartWith({"a.mp3"});
   EXPECT_EQ(After({kPause, kJunk, kPause, kPlay}), (Lines{"PAUSE", "PAUSE", "LOAD a.mp3"}));
