@@ -86,9 +86,9 @@ TEST_F(Channel, OnlyAPlayStateOfZeroWhilePlayingAdvances) {
 TEST_F(Channel, UnrecognisedLinesAreEchoed) {
   StartWith({"a.mp3"});
   EXPECT_EQ(TraceAfter("@R\n@Rx\n\n@E No track loaded!\n@S 2.0 3 22050\n@F 1 2 3.5 4\n"
-                       "@J 221\nsh: 1: mpg123: not found\n"),
+                       "@J 221\nsh: 1: mpg123: not found\n100% %s%n%d\n"),
             (Lines{"@R", "@Rx", "", "@E No track loaded!", "@J 221",
-                   "sh: 1: mpg123: not found"}));
+                   "sh: 1: mpg123: not found", "100% %s%n%d"}));
   EXPECT_EQ(s.Commands(), Lines{"LOAD a.mp3"});
 }
 
@@ -100,6 +100,7 @@ TEST_F(Channel, TitlesFromTagFieldsAndPlainText) {
   EXPECT_EQ(TraceAfter("@I ID3:" + Pad("T", 30) + "Art\n"), Lines{"Track 1: \"Art - T\""});
   EXPECT_EQ(TraceAfter("@I   plain text \t\n"), Lines{"Track 1: \"plain text\""});
   EXPECT_EQ(TraceAfter("@I Caf\xC3\xA9\n"), Lines{"Track 1: \"Caf\xC3\xA9\""});
+  EXPECT_EQ(TraceAfter("@I 50% %s%n\n"), Lines{"Track 1: \"50% %s%n\""});
 }
 
 // The tag block of newer decoders gives one title, at its end.

@@ -69,6 +69,22 @@ std::string Hex4(uint16_t code) {
   return text;
 }
 
+struct ProcStat {
+  char state = '?';
+  pid_t parent = 0;
+};
+
+bool ReadProcStat(pid_t pid, ProcStat& out) {
+  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t paren = stat.rfind(')');
+  int parent = 0;
+  if (paren == std::string::npos ||
+      sscanf(stat.c_str() + paren + 1, " %c %d", &out.state, &parent) != 2)
+    return false;
+  out.parent = static_cast<pid_t>(parent);
+  return true;
+}
+
 }  // namespace
 
 std::string FrameBytes(uint16_t code, bool toggle) {
@@ -115,13 +131,8 @@ std::vector<pid_t> ChildrenOfThisProcess() {
   while (dirent* entry = readdir(proc)) {
     const pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
     if (pid <= 0) continue;
-    const std::string stat = ReadFile("/proc/" + std::string(entry->d_name) + "/stat");
-    const size_t paren = stat.rfind(')');
-    if (paren == std::string::npos) continue;
-    char state = 0;
-    int parent = 0;
-    if (sscanf(stat.c_str() + paren + 1, " %c %d", &state, &parent) == 2 && parent == self)
-      children.push_back(pid);
+    ProcStat stat;
+    if (ReadProcStat(pid, stat) && stat.parent == self) children.push_back(pid);
   }
   closedir(proc);
   return children;
@@ -133,10 +144,9 @@ std::string LeftoverChildren() {
     const std::string proc = "/proc/" + std::to_string(pid);
     std::string command = ReadFile(proc + "/cmdline");
     std::replace(command.begin(), command.end(), '\0', ' ');
-    const std::string stat = ReadFile(proc + "/stat");
-    const size_t paren = stat.rfind(')');
-    text += std::to_string(pid) + " [" + (paren == std::string::npos ? "?" : stat.substr(paren + 2, 1)) +
-            "] " + command + "\n";
+    ProcStat stat;
+    ReadProcStat(pid, stat);
+    text += std::to_string(pid) + " [" + stat.state + "] " + command + "\n";
   }
   return text;
 }
@@ -212,6 +222,7 @@ void Session::Start(const std::vector<std::string>& args) {
       setenv("LD_PRELOAD", FAKE_CLOCK_LIB, 1);
       setenv("FAKE_CLOCK_FILE", clockPath_.c_str(), 1);
     }
+    for (int i = 0; i < options_.extraDescriptors; ++i) open("/dev/null", O_RDONLY);
     if (chdir(dir_.path().c_str()) != 0) _exit(127);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(NORVELO_BIN));
@@ -263,6 +274,11 @@ void Session::SetClock(uint64_t ms) {
 
 void Session::SendBytes(const std::string& bytes) { WriteAll(master_, bytes); }
 
+void Session::HangUp() {
+  close(master_);
+  master_ = -1;
+}
+
 void Session::SendBurst(const std::vector<uint16_t>& codes) {
   std::string bytes;
   for (uint16_t code : codes) bytes += FrameBytes(code);
@@ -308,7 +324,7 @@ void Session::Pump(int ms) {
       }
       break;
     }
-    for (;;) {
+    while (master_ >= 0) {
       const ssize_t n = read(master_, buffer, sizeof buffer);
       if (n <= 0) break;
       display_.append(buffer, static_cast<size_t>(n));
@@ -391,17 +407,9 @@ pid_t Session::DecoderPid() const {
     if (pid <= 0 || ReadFile("/proc/" + std::string(entry->d_name) + "/comm") != "mpg123\n")
       continue;
     // Its parent is the player's shell, or the player itself.
-    for (pid_t up = pid; up > 1 && found < 0;) {
-      const std::string stat = ReadFile("/proc/" + std::to_string(up) + "/stat");
-      const size_t paren = stat.rfind(')');
-      int parent = 0;
-      char state = 0;
-      if (paren == std::string::npos ||
-          sscanf(stat.c_str() + paren + 1, " %c %d", &state, &parent) != 2)
-        break;
-      if (parent == pid_) found = pid;
-      up = parent;
-    }
+    ProcStat stat;
+    for (pid_t up = pid; up > 1 && found < 0 && ReadProcStat(up, stat); up = stat.parent)
+      if (stat.parent == pid_) found = pid;
   }
   closedir(proc);
   return found;

@@ -63,6 +63,7 @@ struct SessionOptions {
   std::string onLoad;                           // fake's reply after each LOAD
   bool stubborn = false;                        // fake ignores QUIT and SIGTERM
   bool setClock = false;                        // the player's wall clock is SetClock's
+  int extraDescriptors = 0;                     // opened in the player before it starts
 };
 
 // Marks this process as the reaper of orphans, so that anything the player
@@ -97,6 +98,8 @@ class Session {
   void SetClock(uint64_t ms);
 
   void SendBytes(const std::string& bytes);
+  // Closes the control unit's end of the line, as a pulled cable would.
+  void HangUp();
   void SendKey(uint16_t code, bool toggle = false) { SendBytes(FrameBytes(code, toggle)); }
   // All the frames in one write: they reach the player within a millisecond
   // or so of each other.

@@ -75,6 +75,11 @@ TEST_F(Keys, StrayByteCostsOnlyItself) {
   StartWith({"a.mp3"});
   s.SendBytes("\x55");
   s.Pump(100);
+  // Two halves too far apart are two strays.
+  s.SendBytes("\x30");
+  s.Pump(60);
+  s.SendBytes("\x35");
+  s.Pump(100);
   EXPECT_EQ(After({kPause}), Lines{"PAUSE"});
   EXPECT_EQ(IrTraceCount(), 1u);
   EXPECT_EQ(s.CountTrace("IR Command: 3530"), 1u);

@@ -72,6 +72,47 @@ TEST(Robustness, DecoderGoneKeysAndDisplayGoOn) {
   EXPECT_EQ(LeftoverChildren(), "");
 }
 
+// The shell's redirections take single-digit descriptors only; a player
+// started with many open must still reach its decoder.
+TEST(Robustness, ManyInheritedDescriptorsStillReachTheDecoder) {
+  SessionOptions options;
+  options.extraDescriptors = 12;
+  Session s(options);
+  s.StartOn({"a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  EXPECT_TRUE(s.WaitForCommand("LOAD a.mp3")) << s.Trace();
+  s.SendKey(kQuit);
+  EXPECT_EQ(s.WaitExit(), 2);
+  EXPECT_EQ(LeftoverChildren(), "");
+}
+
+// Without the control unit the player goes on with the decoder's lines.
+TEST(Robustness, LineHangUpLeavesThePlayerWorking) {
+  Session s;
+  s.StartOn({"a.mp3", "b.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  ASSERT_TRUE(s.WaitForCommand("LOAD a.mp3"));
+  s.HangUp();
+  s.Pump(700);  // a refresh or two onto the dead line
+  ASSERT_TRUE(s.Sync());
+  s.DecoderSays("@P 0\n");
+  EXPECT_TRUE(s.WaitForCommand("LOAD b.mp3"));
+  s.DecoderSays("@P 0\n");
+  EXPECT_EQ(s.WaitExit(), 0);
+  EXPECT_EQ(LeftoverChildren(), "");
+}
+
+TEST(Robustness, FloodOfFramesIsHandledInFull) {
+  Session s;
+  s.StartOn({"a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  s.SendBurst(std::vector<uint16_t>(300, kVolumeUp));
+  EXPECT_TRUE(s.WaitFor([&] { return s.CountTrace("Volume=100%") == 300; }, 15000))
+      << s.CountTrace("Volume=100%");
+  s.SendKey(kQuit);
+  EXPECT_EQ(s.WaitExit(), 2);
+}
+
 class StubbornDecoder : public ::testing::Test {
  protected:
   static SessionOptions Stubborn() {

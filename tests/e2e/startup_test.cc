@@ -194,9 +194,10 @@ TEST(Startup, TrailingSlashGivesDoubleSlashEntries) {
 // Options end at the first list entry; later "-s" is a track like any other.
 TEST(Startup, OptionsStopAtTheFirstEntry) {
   Session s(PlayThrough());
-  s.Start({"-x", "-s", s.slave(), "-", "a.mp3", "-s", "/dev/ttyS1"});
+  s.Start({"-x", "-s", s.slave(), "-", "a.mp3", "-s", "/dev/ttyS1", "it's $(a) b;c.mp3"});
   EXPECT_EQ(s.WaitExit(), 0);
-  EXPECT_EQ(Loads(s), (std::vector<std::string>{"a.mp3", "-s", "/dev/ttyS1"}));
+  EXPECT_EQ(Loads(s),
+            (std::vector<std::string>{"a.mp3", "-s", "/dev/ttyS1", "it's $(a) b;c.mp3"}));
 }
 
 TEST(Startup, EmptyScanLoadsNothingAndNextTrackEnds) {
