@@ -256,6 +256,13 @@ class Unit {
   int Run(const Script* script);
 
  private:
+  bool Start(std::string& error);
+  // Sends what the script has due; false when the run is over.
+  bool StepScript(uint32_t now);
+  int Timeout(uint32_t now) const;
+  bool PollOnce(int timeout);
+  void ReadOutput();
+  int Finish();
   void ReadLine(uint32_t now);
   void ShowFrame(const DisplayLines& lines, uint32_t now);
   void SendFrame(const IrBytes& frame, int slot, uint16_t code);
@@ -273,6 +280,12 @@ class Unit {
   TerminalKeys terminalKeys_;
   OutputPane pane_;
   ScreenModel screen_;
+  TerminalSession terminal_;
+  const Script* script_ = nullptr;
+  size_t next_ = 0;
+  bool lingering_ = false;
+  uint32_t lingerUntil_ = 0;
+  bool stoppedByUs_ = false;
   uint32_t start_ = 0;
   uint32_t lastByte_ = 0;
   bool leave_ = false;
@@ -341,157 +354,167 @@ void Unit::Draw(bool clear) {
   WriteAll(STDOUT_FILENO, (clear ? "\x1b[2J" : "") + RenderScreen(screen_));
 }
 
-int Unit::Run(const Script* script) {
-  std::string error;
-  if (!OpenPty(pty_, error)) {
-    fprintf(stderr, "norvelo-unit: %s\n", error.c_str());
-    return 1;
-  }
+bool Unit::Start(std::string& error) {
+  if (!OpenPty(pty_, error)) return false;
   if (!InstallSignals()) {
-    fprintf(stderr, "norvelo-unit: cannot create the signal pipe\n");
-    return 1;
+    error = "cannot create the signal pipe";
+    return false;
   }
   // Whatever the program starts and leaves behind comes back to us to reap.
   prctl(PR_SET_CHILD_SUBREAPER, 1);
-
-  TerminalSession terminal;
   if (interactive()) {
     if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
-      fprintf(stderr, "norvelo-unit: the keyboard mode needs a terminal; use -f for the scripted mode\n");
-      return 1;
+      error = "the keyboard mode needs a terminal; use -f for the scripted mode";
+      return false;
     }
     screen_.device = pty_.path;
     screen_.legend = LegendItems(keys_);
     screen_.utf8 = TerminalTakesUtf8();
-    if (!terminal.Begin()) {
-      fprintf(stderr, "norvelo-unit: cannot set up the terminal\n");
-      return 1;
+    if (!terminal_.Begin()) {
+      error = "cannot set up the terminal";
+      return false;
     }
   } else {
     fprintf(stderr, "norvelo-unit: control unit on %s\n", pty_.path.c_str());
   }
-
   if (!options_.program.empty()) {
-    const std::vector<std::string> args = ProgramArguments(options_.program, pty_.path);
-    if (!StartChild(args, interactive(), child_, error)) {
-      fprintf(stderr, "norvelo-unit: %s\n", error.c_str());
-      return 1;
-    }
+    if (!StartChild(ProgramArguments(options_.program, pty_.path), interactive(), child_, error))
+      return false;
     screen_.program = options_.program[0] + " (pid " + std::to_string(child_.pid) + ")";
   }
   Draw(true);
-
   start_ = MonotonicMs();
-  size_t next = 0;
-  bool lingering = false;
-  uint32_t lingerUntil = 0;
-  bool stoppedByUs = false;
-  for (;;) {
-    uint32_t now = MonotonicMs();
-    if (script != nullptr) {
-      while (next < script->events.size() && script->events[next].atMs <= now - start_) {
-        const ScriptEvent& event = script->events[next++];
-        if (event.kind == ScriptEvent::kEnter) SendEnter();
-        else SendFrame(FrameForEvent(event, remote_), event.slot, event.code);
-      }
-      if (next == script->events.size() && now - start_ >= script->endMs) {
-        if (child_.pid <= 0) break;
-        if (!lingering) {
-          lingering = true;
-          lingerUntil = now + static_cast<uint32_t>(options_.lingerSeconds) * 1000u;
-        }
-        if (child_.running && static_cast<int32_t>(now - lingerUntil) >= 0) {
-          fprintf(stderr, "norvelo-unit: %s still runs %d s after the script; stopping it\n",
-                  options_.program[0].c_str(), options_.lingerSeconds);
-          stoppedByUs = true;
-          break;
-        }
-      }
-    }
-    if (child_.pid > 0 && !child_.running) break;
-    if (leave_) {
-      stoppedByUs = true;
-      break;
-    }
+  return true;
+}
 
-    int timeout = -1;
-    auto atMost = [&](int64_t ms) {
-      const int bounded = static_cast<int>(std::max<int64_t>(0, std::min<int64_t>(ms, 60000)));
-      if (timeout < 0 || bounded < timeout) timeout = bounded;
-    };
-    if (parser_.Pending()) atMost(static_cast<int64_t>(kQuietMs) - (now - lastByte_));
-    if (script != nullptr) {
-      if (next < script->events.size())
-        atMost(static_cast<int64_t>(script->events[next].atMs) - (now - start_));
-      else if (!lingering)
-        atMost(static_cast<int64_t>(script->endMs) - (now - start_));
-      else
-        atMost(static_cast<int32_t>(lingerUntil - now));
-    }
+bool Unit::StepScript(uint32_t now) {
+  if (script_ == nullptr) return true;
+  while (next_ < script_->events.size() && script_->events[next_].atMs <= now - start_) {
+    const ScriptEvent& event = script_->events[next_++];
+    if (event.kind == ScriptEvent::kEnter) SendEnter();
+    else SendFrame(FrameForEvent(event, remote_), event.slot, event.code);
+  }
+  if (next_ < script_->events.size() || now - start_ < script_->endMs) return true;
+  if (child_.pid <= 0) return false;
+  if (!lingering_) {
+    lingering_ = true;
+    lingerUntil_ = now + static_cast<uint32_t>(options_.lingerSeconds) * 1000u;
+  }
+  if (child_.running && static_cast<int32_t>(now - lingerUntil_) >= 0) {
+    fprintf(stderr, "norvelo-unit: %s still runs %d s after the script; stopping it\n",
+            options_.program[0].c_str(), options_.lingerSeconds);
+    stoppedByUs_ = true;
+    return false;
+  }
+  return true;
+}
 
-    pollfd fds[4];
-    int count = 0;
-    fds[count++] = {pty_.master.Get(), POLLIN, 0};
-    fds[count++] = {signalPipe[0], POLLIN, 0};
-    const int keyboard = interactive() ? count : -1;
-    if (interactive()) fds[count++] = {STDIN_FILENO, POLLIN, 0};
-    const int output = child_.output.Valid() ? count : -1;
-    if (output >= 0) fds[count++] = {child_.output.Get(), POLLIN, 0};
-    if (poll(fds, static_cast<nfds_t>(count), timeout) < 0 && errno != EINTR) break;
-    now = MonotonicMs();
+int Unit::Timeout(uint32_t now) const {
+  int timeout = -1;
+  auto atMost = [&](int64_t ms) {
+    const int bounded = static_cast<int>(std::max<int64_t>(0, std::min<int64_t>(ms, 60000)));
+    if (timeout < 0 || bounded < timeout) timeout = bounded;
+  };
+  if (parser_.Pending()) atMost(static_cast<int64_t>(kQuietMs) - (now - lastByte_));
+  if (script_ != nullptr) {
+    if (next_ < script_->events.size())
+      atMost(static_cast<int64_t>(script_->events[next_].atMs) - (now - start_));
+    else if (!lingering_)
+      atMost(static_cast<int64_t>(script_->endMs) - (now - start_));
+    else
+      atMost(static_cast<int32_t>(lingerUntil_ - now));
+  }
+  return timeout;
+}
 
-    if (fds[0].revents & POLLIN) ReadLine(now);
-    DisplayLines lines;
-    if (parser_.Pending() && now - lastByte_ >= kQuietMs && parser_.Flush(lines)) ShowFrame(lines, now);
+void Unit::ReadOutput() {
+  char text[4096];
+  const ssize_t n = read(child_.output.Get(), text, sizeof text);
+  if (n > 0) pane_.Add(text, static_cast<size_t>(n));
+  else if (n == 0) child_.output.Reset();
+  Draw();
+}
 
-    if (fds[1].revents & POLLIN) {
-      unsigned char sigs[32];
-      const ssize_t n = read(signalPipe[0], sigs, sizeof sigs);
-      for (ssize_t i = 0; i < n; ++i) {
-        if (sigs[i] == SIGCHLD) Reap(child_);
-        else if (sigs[i] == SIGWINCH) Draw(true);
-        else leave_ = true;
-      }
-    }
-    if (keyboard >= 0 && (fds[keyboard].revents & (POLLIN | POLLHUP))) {
-      uint8_t keys[64];
-      const ssize_t n = read(STDIN_FILENO, keys, sizeof keys);
-      if (n <= 0) leave_ = true;
-      terminalKeys_.Feed(keys, n > 0 ? static_cast<size_t>(n) : 0,
-                         [&](const TermEvent& event) { OnTerminalEvent(event, now); });
-    }
-    if (output >= 0 && (fds[output].revents & (POLLIN | POLLHUP))) {
-      char text[4096];
-      const ssize_t n = read(child_.output.Get(), text, sizeof text);
-      if (n > 0) pane_.Add(text, static_cast<size_t>(n));
-      else if (n == 0) child_.output.Reset();
-      Draw();
+bool Unit::PollOnce(int timeout) {
+  pollfd fds[4];
+  int count = 0;
+  fds[count++] = {pty_.master.Get(), POLLIN, 0};
+  fds[count++] = {signalPipe[0], POLLIN, 0};
+  const int keyboard = interactive() ? count : -1;
+  if (keyboard >= 0) fds[count++] = {STDIN_FILENO, POLLIN, 0};
+  const int output = child_.output.Valid() ? count : -1;
+  if (output >= 0) fds[count++] = {child_.output.Get(), POLLIN, 0};
+  if (poll(fds, static_cast<nfds_t>(count), timeout) < 0 && errno != EINTR) return false;
+  const uint32_t now = MonotonicMs();
+
+  if (fds[0].revents & POLLIN) ReadLine(now);
+  DisplayLines lines;
+  if (parser_.Pending() && now - lastByte_ >= kQuietMs && parser_.Flush(lines)) ShowFrame(lines, now);
+  if (fds[1].revents & POLLIN) {
+    unsigned char sigs[32];
+    const ssize_t n = read(signalPipe[0], sigs, sizeof sigs);
+    for (ssize_t i = 0; i < n; ++i) {
+      if (sigs[i] == SIGCHLD) Reap(child_);
+      else if (sigs[i] == SIGWINCH) Draw(true);
+      else leave_ = true;
     }
   }
+  if (keyboard >= 0 && (fds[keyboard].revents & (POLLIN | POLLHUP))) {
+    uint8_t keys[64];
+    const ssize_t n = read(STDIN_FILENO, keys, sizeof keys);
+    if (n <= 0) leave_ = true;
+    else terminalKeys_.Feed(keys, static_cast<size_t>(n), [&](const TermEvent& e) { OnTerminalEvent(e, now); });
+  }
+  if (output >= 0 && (fds[output].revents & (POLLIN | POLLHUP))) ReadOutput();
+  return true;
+}
 
+int Unit::Finish() {
   // The program's last frame may still be on its way.
   ReadLine(MonotonicMs());
   DisplayLines lines;
   if (parser_.Flush(lines)) ShowFrame(lines, MonotonicMs());
   StopGroup(child_);
-  if (child_.output.Valid()) {
+  while (child_.output.Valid()) {
     char text[4096];
-    ssize_t n;
-    while ((n = read(child_.output.Get(), text, sizeof text)) > 0) pane_.Add(text, static_cast<size_t>(n));
+    const ssize_t n = read(child_.output.Get(), text, sizeof text);
+    if (n <= 0) break;
+    pane_.Add(text, static_cast<size_t>(n));
   }
-  terminal.End();
+  terminal_.End();
   if (child_.pid <= 0) return 0;
-  const int status = ExitStatusOf(child_.status);
-  if (interactive()) {
+  const std::string& name = options_.program[0];
+  if (interactive())
     for (const std::string& line : pane_.Lines()) fprintf(stderr, "  %s\n", line.c_str());
-  }
   if (userLeft_) {
-    fprintf(stderr, "norvelo-unit: %s was stopped\n", options_.program[0].c_str());
+    fprintf(stderr, "norvelo-unit: %s was stopped\n", name.c_str());
     return 0;
   }
-  fprintf(stderr, "norvelo-unit: %s %s with status %d\n", options_.program[0].c_str(),
-          stoppedByUs ? "was stopped" : "ended", status);
+  const int status = ExitStatusOf(child_.status);
+  fprintf(stderr, "norvelo-unit: %s %s with status %d\n", name.c_str(),
+          stoppedByUs_ ? "was stopped" : "ended", status);
   return status;
+}
+
+int Unit::Run(const Script* script) {
+  script_ = script;
+  std::string error;
+  if (!Start(error)) {
+    terminal_.End();
+    fprintf(stderr, "norvelo-unit: %s\n", error.c_str());
+    StopGroup(child_);
+    return 1;
+  }
+  for (;;) {
+    if (!StepScript(MonotonicMs())) break;
+    if (child_.pid > 0 && !child_.running) break;
+    if (leave_) {
+      stoppedByUs_ = true;
+      break;
+    }
+    if (!PollOnce(Timeout(MonotonicMs()))) break;
+  }
+  return Finish();
 }
 
 }  // namespace
