@@ -62,52 +62,97 @@ OverlappedPort::~OverlappedPort() {
   if (event_ != nullptr) CloseHandle(event_);
 }
 
-// Waits in slices so that a port replaced under a pending operation, whose
-// completion might never be signalled, does not hold the thread for good.
-bool OverlappedPort::WaitForEvent(HANDLE port) {
+// Waits for the pending operation in slices: a port replaced under it, whose
+// completion might never be signalled, must not hold the thread for good, and
+// `ready`, when given, may end the wait early. The operation's own status
+// decides completion, so a signal left over from an earlier operation on the
+// same event is cleared and waited past.
+OverlappedPort::Wake OverlappedPort::Await(HANDLE port, DWORD limitMs, bool (*ready)(HANDLE)) {
+  DWORD waited = 0;
   for (;;) {
-    const DWORD result = WaitForSingleObject(event_, 500);
-    if (result == WAIT_OBJECT_0) return true;
-    if (result != WAIT_TIMEOUT) return false;
-    if (SerialHandle.load(std::memory_order_acquire) != port) {
-      CancelIoEx(port, &overlapped_);
-      return false;
+    if (HasOverlappedIoCompleted(&overlapped_)) return Wake::kCompleted;
+    const DWORD result = WaitForSingleObject(event_, kSliceMs);
+    if (result == WAIT_OBJECT_0) {
+      if (HasOverlappedIoCompleted(&overlapped_)) return Wake::kCompleted;
+      ResetEvent(event_);
+      continue;
+    }
+    if (result != WAIT_TIMEOUT) return Wake::kFailed;
+    waited += kSliceMs;
+    const bool replaced = SerialHandle.load(std::memory_order_acquire) != port;
+    const bool enough = limitMs != 0 && waited >= limitMs;
+    const bool early = !replaced && !enough && ready != nullptr && ready(port);
+    if (replaced || enough || early) {
+      Cancel(port);
+      return early ? Wake::kReady : replaced ? Wake::kFailed : Wake::kTimedOut;
     }
   }
 }
 
-// Completes an operation started with `started` as the call's result. A call
-// that failed without going pending leaves nothing to wait for.
-IoStatus OverlappedPort::Finish(HANDLE port, BOOL started) {
-  if (!started) {
-    if (GetLastError() != ERROR_IO_PENDING) return IoStatus::kFailedAtOnce;
-    if (!WaitForEvent(port)) return IoStatus::kFailed;
-  }
-  if (!GetOverlappedResult(port, &overlapped_, &count_, FALSE)) return IoStatus::kFailed;
-  return IoStatus::kDone;
+// The record and buffer stay in use until the cancelled operation has ended.
+void OverlappedPort::Cancel(HANDLE port) {
+  CancelIoEx(port, &overlapped_);
+  for (int i = 0; i < 20 && !HasOverlappedIoCompleted(&overlapped_); ++i)
+    WaitForSingleObject(event_, 50);
 }
+
+namespace {
+
+// Characters already in the input queue when a wait begins raise no new
+// event, so a whole frame there is looked for first.
+bool QueuedInput(HANDLE port, DWORD& count) {
+  DWORD errors = 0;
+  COMSTAT comstat;
+  if (!ClearCommError(port, &errors, &comstat)) return false;
+  count = comstat.cbInQue;
+  return true;
+}
+
+bool FrameWaiting(HANDLE port) {
+  DWORD count = 0;
+  return QueuedInput(port, count) && count >= 2;
+}
+
+}  // namespace
 
 IoStatus OverlappedPort::WaitForInput() {
   HANDLE port = SerialHandle.load(std::memory_order_acquire);
+  if (port == pollingPort_) {
+    DWORD count = 0;
+    if (!QueuedInput(port, count)) return IoStatus::kFailed;
+    return count >= 2 ? IoStatus::kDone : IoStatus::kIdle;
+  }
+  if (FrameWaiting(port)) return IoStatus::kDone;
   ResetEvent(event_);
-  const IoStatus status = Finish(port, WaitCommEvent(port, &mask_, &overlapped_));
-  if (status != IoStatus::kFailed || GetLastError() != ERROR_OPERATION_ABORTED ||
-      SerialHandle.load(std::memory_order_acquire) != port)
-    return status;
-  // Some drivers cannot watch the line and cancel every wait at once (a
-  // pseudo-terminal under Wine does). The port itself still works, so look at
-  // its input queue instead of treating the line as broken.
-  DWORD errors = 0;
-  COMSTAT comstat;
-  if (!ClearCommError(port, &errors, &comstat)) return IoStatus::kFailed;
-  return comstat.cbInQue > 0 ? IoStatus::kDone : IoStatus::kIdle;
+  if (!WaitCommEvent(port, &mask_, &overlapped_)) {
+    if (GetLastError() != ERROR_IO_PENDING) return IoStatus::kFailedAtOnce;
+    switch (Await(port, 0, FrameWaiting)) {
+      case Wake::kCompleted: break;
+      case Wake::kReady: return IoStatus::kDone;
+      default: return IoStatus::kFailed;
+    }
+  }
+  if (GetOverlappedResult(port, &overlapped_, &count_, FALSE)) return IoStatus::kDone;
+  // A driver that cannot watch the line cancels the wait although the port
+  // stays open (a pseudo-terminal under Wine does, and its pending reads are
+  // unreliable too). The port itself works, so from now on its input queue is
+  // polled and only whole frames are read, which never leaves a read pending.
+  if (GetLastError() == ERROR_OPERATION_ABORTED && SerialHandle.load(std::memory_order_acquire) == port) {
+    pollingPort_ = port;
+    return FrameWaiting(port) ? IoStatus::kDone : IoStatus::kIdle;
+  }
+  return IoStatus::kFailed;
 }
 
 void OverlappedPort::ReadFrame(uint8_t frame[2]) {
   HANDLE port = SerialHandle.load(std::memory_order_acquire);
   ResetEvent(event_);
   buffer_[0] = buffer_[1] = 0;
-  Finish(port, ReadFile(port, buffer_, 2, &count_, &overlapped_));
+  // A frame's second byte follows within milliseconds. One that never comes
+  // is given up, so that the next frame is read from its own first byte.
+  if (!ReadFile(port, buffer_, 2, &count_, &overlapped_) && GetLastError() == ERROR_IO_PENDING)
+    Await(port, kReadLimitMs, nullptr);
+  GetOverlappedResult(port, &overlapped_, &count_, FALSE);
   frame[0] = buffer_[0];
   frame[1] = buffer_[1];
 }
@@ -115,6 +160,9 @@ void OverlappedPort::ReadFrame(uint8_t frame[2]) {
 IoStatus OverlappedPort::WriteFrame(const std::string& frame) {
   HANDLE port = SerialHandle.load(std::memory_order_acquire);
   ResetEvent(event_);
-  return Finish(port, WriteFile(port, frame.data(), static_cast<DWORD>(frame.size()), &count_,
-                                &overlapped_));
+  if (!WriteFile(port, frame.data(), static_cast<DWORD>(frame.size()), &count_, &overlapped_)) {
+    if (GetLastError() != ERROR_IO_PENDING) return IoStatus::kFailedAtOnce;
+    if (Await(port, kWriteLimitMs, nullptr) != Wake::kCompleted) return IoStatus::kFailed;
+  }
+  return GetOverlappedResult(port, &overlapped_, &count_, FALSE) ? IoStatus::kDone : IoStatus::kFailed;
 }

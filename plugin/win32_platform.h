@@ -55,11 +55,18 @@ class OverlappedPort : public SerialReader, public SerialWriter {
   IoStatus WriteFrame(const std::string& frame) override;
 
  private:
-  IoStatus Finish(HANDLE port, BOOL started);
-  bool WaitForEvent(HANDLE port);
+  enum class Wake { kCompleted, kReady, kTimedOut, kFailed };
+  static constexpr DWORD kSliceMs = 100;
+  static constexpr DWORD kReadLimitMs = 500;
+  // Far beyond the longest frame at 2400 baud (about 300 ms).
+  static constexpr DWORD kWriteLimitMs = 2000;
+
+  Wake Await(HANDLE port, DWORD limitMs, bool (*ready)(HANDLE));
+  void Cancel(HANDLE port);
 
   HANDLE event_;
   OVERLAPPED overlapped_;
+  HANDLE pollingPort_ = INVALID_HANDLE_VALUE;  // a port whose waits never work
   DWORD mask_ = 0;
   DWORD count_ = 0;
   uint8_t buffer_[2] = {0, 0};
