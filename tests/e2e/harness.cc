@@ -220,6 +220,13 @@ void Session::Start(const std::vector<std::string>& args) {
     setenv("FAKE_DECODER_STUBBORN", options_.stubborn ? "1" : "0", 1);
     if (options_.setClock) {
       setenv("LD_PRELOAD", FAKE_CLOCK_LIB, 1);
+      // A sanitized player wants its runtime first; the clock comes before it.
+      const char* asan = getenv("ASAN_OPTIONS");
+      setenv("ASAN_OPTIONS",
+             (std::string(asan ? asan : "") + (asan && *asan ? ":" : "") +
+              "verify_asan_link_order=0")
+                 .c_str(),
+             1);
       setenv("FAKE_CLOCK_FILE", clockPath_.c_str(), 1);
     }
     for (int i = 0; i < options_.extraDescriptors; ++i) open("/dev/null", O_RDONLY);
