@@ -87,6 +87,7 @@ std::vector<std::string> OutputPane::Lines() const {
 std::string RenderScreen(const ScreenModel& model) {
   std::string out = "\x1b[H";
   out += " Norvelo control unit on " + model.device + kEol;
+  if (model.program.empty()) out += " Start a program on it with: norvelo -s " + model.device + " list";
   out += kEol;
   const std::string border = "+" + std::string(kDisplayWidth, '-') + "+";
   out += "   " + border + kEol;
