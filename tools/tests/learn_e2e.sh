@@ -33,18 +33,20 @@ grep -q "3535 is already Play" "$TMP/learn.err" || fail "the repeated key was no
 cmp -s "$TMP/keys.map" "$TMP/expected.map" || { diff "$TMP/expected.map" "$TMP/keys.map" >&2; fail "mappings file"; }
 
 make_track "$TMP/a.mp3" 20 "Learned keys"
+# The emulator plays the learned remote too (-m), so keys go by their names.
 cat >"$TMP/play.keys" <<'KEYS'
 wait 1500
-quit            # the default Quit code: unmapped now
+code 0x350C     # the default Quit code: unmapped now
 wait 1000
-code 0x1777     # the learned Pause
+pause           # the learned Pause, 1777
 wait 1000
-stop            # the learned Quit
+quit            # the learned Quit, 3536
 KEYS
-run_unit play "$TMP/play.keys" -- "$BIN/norvelo" -m "$TMP/keys.map" "$TMP/a.mp3"
+run_unit play "$TMP/play.keys" -m "$TMP/keys.map" -- "$BIN/norvelo" -m "$TMP/keys.map" "$TMP/a.mp3"
 status=$?
 [ $status -eq 2 ] || fail "the player ended with $status, not by the learned Quit"
 grep -q "IR Command: 350C" "$TMP/play.err" || fail "the default Quit key was not sent"
+grep -q "IR Command: 1777" "$TMP/play.err" || fail "the learned Pause was not sent"
 grep -q '"Trk 1 \[0:0[0-9]\]' "$TMP/play.out" || fail "the learned Pause did not pause"
 check_no_leftovers
 echo ok
