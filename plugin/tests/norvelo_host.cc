@@ -2,7 +2,8 @@
 // requests from a state the test sets over stdin, and reports on stdout what
 // the plug-in sends it. Message boxes, beeps, the wave-out volume and the
 // dialog are caught in the plug-in's import table, so the DLL under test is
-// the unchanged deliverable.
+// the unchanged deliverable; so are its Sleep and WriteFile, which time the
+// update pass for the benchmark.
 #include <windows.h>
 #include <mmsystem.h>
 
@@ -148,6 +149,95 @@ INT_PTR WINAPI FakeDialogBoxParamA(HINSTANCE instance, LPCSTR name, HWND owner, 
   return DialogResult;
 }
 
+// Update passes as the benchmark sees them, times in microseconds. Only the
+// update thread sleeps 20 ms (the receiver pauses 10 or 250), so a pass runs
+// from the end of one such sleep to the start of the next, and the frame
+// writes between the two are counted as its own.
+constexpr DWORD kPassSleepMs = 20;
+struct PassTime {
+  double leave, enter;  // out of the sleep before the pass, into the one after
+  int writes;
+};
+CRITICAL_SECTION TimingLock;
+bool Timing = false;
+double LastLeave = -1;
+int WritesInPass = 0;
+std::vector<PassTime> Passes;
+
+double Micros() {
+  LARGE_INTEGER count, frequency;
+  QueryPerformanceCounter(&count);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(count.QuadPart) * 1e6 / static_cast<double>(frequency.QuadPart);
+}
+
+void WINAPI FakeSleep(DWORD ms) {
+  if (ms != kPassSleepMs) {
+    Sleep(ms);
+    return;
+  }
+  const double enter = Micros();
+  EnterCriticalSection(&TimingLock);
+  if (Timing && LastLeave >= 0) Passes.push_back({LastLeave, enter, WritesInPass});
+  LeaveCriticalSection(&TimingLock);
+  Sleep(ms);
+  const double leave = Micros();
+  EnterCriticalSection(&TimingLock);
+  LastLeave = leave;
+  WritesInPass = 0;
+  LeaveCriticalSection(&TimingLock);
+}
+
+BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+  EnterCriticalSection(&TimingLock);
+  ++WritesInPass;
+  LeaveCriticalSection(&TimingLock);
+  return WriteFile(file, data, size, written, overlapped);
+}
+
+std::string PassLine(const char* kind, double leave, double enter, int writes) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%s %.1f %.1f %d", kind, leave, enter, writes);
+  return text;
+}
+
+// "timing on" starts a fresh record of the plug-in's passes, "timing off"
+// ends it and reports each pass.
+void TimingCommand(const std::string& what) {
+  EnterCriticalSection(&TimingLock);
+  Timing = what == "on";
+  std::vector<PassTime> passes;
+  if (Timing) {
+    Passes.clear();
+    Passes.reserve(1 << 16);  // growing it inside a pass would time the allocator
+  } else {
+    passes.swap(Passes);
+  }
+  LeaveCriticalSection(&TimingLock);
+  if (what == "on") return;
+  for (const PassTime& p : passes) Say(PassLine("pass", p.leave, p.enter, p.writes));
+  Say("timing end " + std::to_string(passes.size()));
+}
+
+// The least a pass can be under this Wine: the 20 ms sleep, then the two
+// requests the plug-in's pass makes when nothing is due (entry, its title),
+// answered by this host's window thread as the plug-in's are.
+void MinimalPasses(int count) {
+  std::vector<PassTime> passes;
+  passes.reserve(static_cast<size_t>(count));
+  double leave = -1;
+  for (int i = 0; i <= count; ++i) {
+    const double enter = Micros();
+    if (leave >= 0) passes.push_back({leave, enter, 0});
+    Sleep(kPassSleepMs);
+    leave = Micros();
+    const LRESULT entry = SendMessageA(Window, WM_USER, 0, 125);
+    SendMessageA(Window, WM_USER, static_cast<WPARAM>(entry), 212);
+  }
+  for (const PassTime& p : passes) Say(PassLine("minpass", p.leave, p.enter, 0));
+  Say("minpass end " + std::to_string(passes.size()));
+}
+
 bool PatchImport(HMODULE module, const char* dll, const char* function, void* replacement) {
   BYTE* base = reinterpret_cast<BYTE*>(module);
   auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
@@ -259,6 +349,8 @@ DWORD WINAPI CommandThread(LPVOID) {
     else if (verb == "config") PostMessageA(Window, kAppConfig, 0, 0);
     else if (verb == "quit") PostMessageA(Window, kAppQuit, 0, 0);
     else if (verb == "regset" || verb == "regget" || verb == "regdel") RegistryCommand(verb, rest);
+    else if (verb == "timing") TimingCommand(rest);
+    else if (verb == "minpass") MinimalPasses(std::stoi(rest));
     else if (verb == "exit") ExitProcess(0);
     if (verb == "sync") Say("sync");
   }
@@ -269,6 +361,7 @@ DWORD WINAPI CommandThread(LPVOID) {
 
 int main(int argc, char** argv) {
   InitializeCriticalSection(&Lock);
+  InitializeCriticalSection(&TimingLock);
   if (argc < 2) {
     Say("usage: norvelo_host PLUGIN.dll");
     return 2;
@@ -283,7 +376,9 @@ int main(int argc, char** argv) {
                        PatchImport(module, "user32.dll", "DialogBoxParamA", reinterpret_cast<void*>(FakeDialogBoxParamA)) &&
                        PatchImport(module, "user32.dll", "EndDialog", reinterpret_cast<void*>(FakeEndDialog)) &&
                        PatchImport(module, "user32.dll", "GetDlgItem", reinterpret_cast<void*>(FakeGetDlgItem)) &&
-                       PatchImport(module, "winmm.dll", "waveOutGetVolume", reinterpret_cast<void*>(FakeWaveOutGetVolume));
+                       PatchImport(module, "winmm.dll", "waveOutGetVolume", reinterpret_cast<void*>(FakeWaveOutGetVolume)) &&
+                       PatchImport(module, "kernel32.dll", "Sleep", reinterpret_cast<void*>(FakeSleep)) &&
+                       PatchImport(module, "kernel32.dll", "WriteFile", reinterpret_cast<void*>(FakeWriteFile));
   if (!patched) {
     Say("error patch");
     return 1;

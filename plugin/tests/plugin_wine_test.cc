@@ -3,328 +3,62 @@
 // unit on the other side of a pseudo-terminal mapped to COM5.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
-#include <poll.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
-namespace fs = std::filesystem;
+#include "plugin/tests/wine_session.h"
 
 namespace {
 
-const char kWine[] = "/usr/lib/wine/wine64";
-
-std::string WindowsPath(const std::string& unixPath) {
-  std::string path = "Z:" + unixPath;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return path;
-}
-
-// Runs a program to its end, or kills it after timeoutMs; the exit status or -1.
-int RunToEnd(const std::vector<std::string>& args, int timeoutMs) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(null, 1);
-    dup2(null, 2);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  for (int waited = 0; waited < timeoutMs; waited += 20) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    usleep(20000);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
-}
-
-struct Frame {
-  long ms;  // arrival, since the session began
-  std::string line1, line2;
-};
-
-struct Line {
-  long ms;
-  std::string text;
-};
+using wine::Frame;
+using wine::Line;
 
 // What the suite shares: one Wine prefix and one pseudo-terminal.
-struct WineSetup {
-  std::string prefix, error;
-  int master = -1, slave = -1;
-};
-WineSetup* Shared = nullptr;
+wine::Prefix* Shared = nullptr;
+bool NoWine = false;
 
 std::string DllPath() { return std::string(WIN64_DIR) + "/gen_norvelo.dll"; }
 std::string HostPath() { return std::string(WIN64_DIR) + "/norvelo_host.exe"; }
 
-// One run of the substitute host with the plug-in loaded.
-class Session {
+// A host session whose failures count against the running test.
+class Session : public wine::HostSession {
  public:
-  Session() : start_(std::chrono::steady_clock::now()) {}
-  ~Session() { Stop(); }
+  Session() : HostSession(*Shared, WIN64_DIR) {}
 
-  bool Start() {
-    Drain();
-    int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) return false;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      // NORVELO_WINE_LOG keeps what Wine and the host print on stderr.
-      const char* log = getenv("NORVELO_WINE_LOG");
-      const int err = open(log ? log : "/dev/null", O_WRONLY | O_CREAT | O_APPEND, 0644);
-      dup2(err, 2);
-      close(in[1]);
-      close(out[0]);
-      const std::string host = HostPath(), dll = WindowsPath(DllPath());
-      execl(kWine, kWine, host.c_str(), dll.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    toHost_ = in[1];
-    fromHost_ = out[0];
-    fcntl(fromHost_, F_SETFL, O_NONBLOCK);
-    return WaitLine("record ", 60000);
-  }
-
-  // Starts the plug-in on a host with the given state and waits for its first frame.
   void Init(const std::vector<std::string>& state, const std::string& port = "COM5") {
-    ASSERT_TRUE(Start()) << Log();
-    Send("regset " + port);
-    for (const std::string& s : state) Send(s);
-    Send("init");
-    ASSERT_TRUE(WaitLine("init 0", 20000)) << Log();
+    ASSERT_TRUE(HostSession::Init(state, port)) << Log();
   }
-
-  void Stop() {
-    if (pid_ <= 0) return;
-    Send("exit");
-    for (int i = 0; i < 250; ++i) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) { pid_ = -1; break; }
-      usleep(20000);
-    }
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
-    close(toHost_);
-    close(fromHost_);
-  }
-
   void Send(const std::string& line) {
-    const std::string text = line + "\n";
-    if (write(toHost_, text.data(), text.size()) < 0) ADD_FAILURE() << "host gone";
+    if (!HostSession::Send(line)) ADD_FAILURE() << "host gone";
   }
-
-  // An IrFrame as the control unit sends it, start bits set.
   void Key(uint8_t command, uint8_t system = 20) {
-    const uint8_t bytes[2] = {static_cast<uint8_t>((command & 0x3F) | ((system & 3) << 6)),
-                              static_cast<uint8_t>(0x30 | ((system >> 2) & 7))};
-    if (write(Shared->master, bytes, 2) != 2) ADD_FAILURE() << "pty write";
+    if (!HostSession::Key(command, system)) ADD_FAILURE() << "pty write";
   }
-
-  long Now() const {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - start_).count());
-  }
-
-  // Collects host lines and frames for ms, or until done() holds.
-  bool PumpUntil(const std::function<bool()>& done, int ms) {
-    const long end = Now() + ms;
-    while (!done()) {
-      const long left = end - Now();
-      if (left <= 0) return false;
-      Poll(static_cast<int>(std::min(left, 20L)));
-    }
-    return true;
-  }
-  void Pump(int ms) { PumpUntil([] { return false; }, ms); }
-
-  // Waits for a host line starting with prefix after those already looked at.
-  bool WaitLine(const std::string& prefix, int ms) {
-    return PumpUntil([&] { return FindLine(prefix) >= 0; }, ms);
-  }
-  long FindLine(const std::string& prefix) {
-    for (size_t i = lineMark_; i < lines.size(); ++i)
-      if (lines[i].text.rfind(prefix, 0) == 0) {
-        lineMark_ = i + 1;
-        return static_cast<long>(i);
-      }
-    return -1;
-  }
-  // Host lines after the mark that start with "req 12", "cmd", "box" or "beep".
-  std::vector<std::string> Messages() {
-    std::vector<std::string> out;
-    for (size_t i = lineMark_; i < lines.size(); ++i) out.push_back(lines[i].text);
-    lineMark_ = lines.size();
-    return out;
-  }
-
-  // The first frame after the mark whose line 2 is text right-justified to 16.
-  const Frame* WaitLine2(const std::string& text, int ms) {
-    const std::string want = text.size() < 16 ? std::string(16 - text.size(), ' ') + text : text;
-    const Frame* found = nullptr;
-    PumpUntil([&] {
-      for (size_t i = frameMark_; i < frames.size(); ++i)
-        if (frames[i].line2 == want) { frameMark_ = i + 1; found = &frames[i]; return true; }
-      return false;
-    }, ms);
-    return found;
-  }
-  void MarkFrames() { frameMark_ = frames.size(); }
-
-  std::string Log() const {
-    std::string text = "host said:\n";
-    for (const Line& l : lines) text += "  " + std::to_string(l.ms) + " " + l.text + "\n";
-    text += "frames:\n";
-    const size_t from = frames.size() > 12 ? frames.size() - 12 : 0;
-    for (size_t i = from; i < frames.size(); ++i)
-      text += "  " + std::to_string(frames[i].ms) + " [" + frames[i].line1 + "][" + frames[i].line2 + "]\n";
-    return text;
-  }
-
-  std::vector<Line> lines;
-  std::vector<Frame> frames;
-
- private:
-  static void Drain() {
-    char buf[4096];
-    while (read(Shared->master, buf, sizeof buf) > 0) {}
-  }
-
-  void Poll(int ms) {
-    pollfd fds[2] = {{fromHost_, POLLIN, 0}, {Shared->master, POLLIN, 0}};
-    const int n = poll(fds, 2, ms);
-    char buf[4096];
-    if (n > 0 && (fds[0].revents & POLLIN)) {
-      const ssize_t got = read(fromHost_, buf, sizeof buf);
-      if (got > 0) hostText_.append(buf, static_cast<size_t>(got));
-      size_t eol;
-      while ((eol = hostText_.find('\n')) != std::string::npos) {
-        std::string text = hostText_.substr(0, eol);
-        if (!text.empty() && text.back() == '\r') text.pop_back();
-        lines.push_back({Now(), text});
-        hostText_.erase(0, eol + 1);
-      }
-    }
-    if (n > 0 && (fds[1].revents & POLLIN)) {
-      const ssize_t got = read(Shared->master, buf, sizeof buf);
-      if (got > 0) {
-        if (ptyText_.empty()) ptyStart_ = Now();
-        ptyText_.append(buf, static_cast<size_t>(got));
-      }
-    }
-    ParseFrames(n == 0);
-  }
-
-  // A frame ends where the next begins, or when the line goes quiet after a
-  // full line 2 (the frame has no terminator of its own).
-  void ParseFrames(bool quiet) {
-    for (;;) {
-      const size_t begin = ptyText_.find('\x80');
-      if (begin == std::string::npos) { ptyText_.clear(); return; }
-      ptyText_.erase(0, begin);
-      const size_t split = ptyText_.find('\xA8');
-      if (split == std::string::npos) return;
-      size_t end = ptyText_.find('\x80', split);
-      if (end == std::string::npos) {
-        if (!(quiet && ptyText_.size() - split - 1 >= 16)) return;
-        end = ptyText_.size();
-      }
-      frames.push_back({ptyStart_, ptyText_.substr(1, split - 1), ptyText_.substr(split + 1, end - split - 1)});
-      ptyText_.erase(0, end);
-      ptyStart_ = Now();
-    }
-  }
-
-  std::chrono::steady_clock::time_point start_;
-  pid_t pid_ = -1;
-  int toHost_ = -1, fromHost_ = -1;
-  std::string hostText_, ptyText_;
-  long ptyStart_ = 0;
-  size_t lineMark_ = 0, frameMark_ = 0;
 };
 
 class PluginUnderWine : public ::testing::Test {
  public:
   static void SetUpTestSuite() {
-    Shared = new WineSetup;
-    if (access(kWine, X_OK) != 0) { Shared->error = "no wine64"; return; }
+    Shared = new wine::Prefix;
+    NoWine = !wine::Prefix::WineInstalled();
+    if (NoWine) return;
     if (access(DllPath().c_str(), R_OK) != 0 || access(HostPath().c_str(), R_OK) != 0) {
       Shared->error = "missing " + DllPath() + " or " + HostPath();
       return;
     }
-    char dir[] = "/tmp/norvelo-wine-XXXXXX";
-    if (mkdtemp(dir) == nullptr) { Shared->error = "mkdtemp"; return; }
-    Shared->prefix = dir;
-    setenv("WINEPREFIX", dir, 1);
-    setenv("WINEDEBUG", "-all", 1);
-    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
-    if (RunToEnd({kWine, "wineboot", "-i"}, 180000) != 0) { Shared->error = "wineboot failed"; return; }
-
-    Shared->master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (Shared->master < 0 || grantpt(Shared->master) != 0 || unlockpt(Shared->master) != 0) {
-      Shared->error = "no pseudo-terminal";
-      return;
-    }
-    const std::string slave = ptsname(Shared->master);
-    // Our own slave descriptor keeps the line raw and open between hosts.
-    Shared->slave = open(slave.c_str(), O_RDWR | O_NOCTTY);
-    termios raw;
-    tcgetattr(Shared->slave, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(Shared->slave, TCSANOW, &raw);
-    fcntl(Shared->master, F_SETFL, O_NONBLOCK);
-
-    const fs::path link = fs::path(dir) / "dosdevices" / "com5";
-    std::error_code ec;
-    fs::remove(link, ec);
-    fs::create_symlink(slave, link, ec);
-    const std::string reg = std::string(dir) + "/setup.reg";
-    std::ofstream(reg) << "REGEDIT4\n\n"
-                       << "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug]\n"
-                       << "\"Debugger\"=\"\"\n\n"
-                       << "[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n"
-                       << "\"COM5\"=\"" << slave << "\"\n";
-    if (RunToEnd({kWine, "reg", "import", WindowsPath(reg)}, 60000) != 0) Shared->error = "reg import failed";
+    Shared->Create();
   }
 
   static void TearDownTestSuite() {
-    if (!Shared->prefix.empty()) {
-      RunToEnd({"/usr/bin/wineserver", "-k"}, 30000);
-      std::error_code ec;
-      fs::remove_all(Shared->prefix, ec);
-    }
-    if (Shared->master >= 0) close(Shared->master);
-    if (Shared->slave >= 0) close(Shared->slave);
     delete Shared;
     Shared = nullptr;
   }
 
  protected:
   void SetUp() override {
-    if (Shared->error == "no wine64") GTEST_SKIP() << "wine64 is not installed";
+    if (NoWine) GTEST_SKIP() << "wine64 is not installed";
     ASSERT_TRUE(Shared->error.empty()) << Shared->error;
   }
   Session s;

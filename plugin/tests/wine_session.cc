@@ -1,0 +1,278 @@
+#include "plugin/tests/wine_session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace wine {
+
+const char kWine[] = "/usr/lib/wine/wine64";
+
+std::string WindowsPath(const std::string& unixPath) {
+  std::string path = "Z:" + unixPath;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+int RunToEnd(const std::vector<std::string>& args, int timeoutMs) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  for (int waited = 0; waited < timeoutMs; waited += 20) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    usleep(20000);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -1;
+}
+
+bool Prefix::WineInstalled() { return access(kWine, X_OK) == 0; }
+
+bool Prefix::Create() {
+  char name[] = "/tmp/norvelo-wine-XXXXXX";
+  if (mkdtemp(name) == nullptr) { error = "mkdtemp"; return false; }
+  dir = name;
+  setenv("WINEPREFIX", name, 1);
+  setenv("WINEDEBUG", "-all", 1);
+  setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+  if (RunToEnd({kWine, "wineboot", "-i"}, 180000) != 0) { error = "wineboot failed"; return false; }
+
+  master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    error = "no pseudo-terminal";
+    return false;
+  }
+  const std::string slaveName = ptsname(master);
+  // Our own slave descriptor keeps the line raw and open between hosts.
+  slave = open(slaveName.c_str(), O_RDWR | O_NOCTTY);
+  termios raw;
+  tcgetattr(slave, &raw);
+  cfmakeraw(&raw);
+  tcsetattr(slave, TCSANOW, &raw);
+  fcntl(master, F_SETFL, O_NONBLOCK);
+
+  const fs::path link = fs::path(dir) / "dosdevices" / "com5";
+  std::error_code ec;
+  fs::remove(link, ec);
+  fs::create_symlink(slaveName, link, ec);
+  const std::string reg = dir + "/setup.reg";
+  std::ofstream(reg) << "REGEDIT4\n\n"
+                     << "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug]\n"
+                     << "\"Debugger\"=\"\"\n\n"
+                     << "[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n"
+                     << "\"COM5\"=\"" << slaveName << "\"\n";
+  if (RunToEnd({kWine, "reg", "import", WindowsPath(reg)}, 60000) != 0) {
+    error = "reg import failed";
+    return false;
+  }
+  return true;
+}
+
+void Prefix::Destroy() {
+  if (!dir.empty()) {
+    RunToEnd({"/usr/bin/wineserver", "-k"}, 30000);
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    dir.clear();
+  }
+  if (master >= 0) close(master);
+  if (slave >= 0) close(slave);
+  master = slave = -1;
+}
+
+HostSession::HostSession(const Prefix& prefix, const std::string& win64Dir)
+    : master_(prefix.master),
+      host_(win64Dir + "/norvelo_host.exe"),
+      dll_(win64Dir + "/gen_norvelo.dll"),
+      start_(std::chrono::steady_clock::now()) {}
+
+bool HostSession::Start() {
+  Drain();
+  int in[2], out[2];
+  if (pipe(in) != 0 || pipe(out) != 0) return false;
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    // NORVELO_WINE_LOG keeps what Wine and the host print on stderr.
+    const char* log = getenv("NORVELO_WINE_LOG");
+    const int err = open(log ? log : "/dev/null", O_WRONLY | O_CREAT | O_APPEND, 0644);
+    dup2(err, 2);
+    close(in[1]);
+    close(out[0]);
+    const std::string dll = WindowsPath(dll_);
+    execl(kWine, kWine, host_.c_str(), dll.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  toHost_ = in[1];
+  fromHost_ = out[0];
+  fcntl(fromHost_, F_SETFL, O_NONBLOCK);
+  return WaitLine("record ", 60000);
+}
+
+bool HostSession::Init(const std::vector<std::string>& state, const std::string& port) {
+  if (!Start()) return false;
+  Send("regset " + port);
+  for (const std::string& s : state) Send(s);
+  Send("init");
+  return WaitLine("init 0", 20000);
+}
+
+void HostSession::Stop() {
+  if (pid_ <= 0) return;
+  Send("exit");
+  for (int i = 0; i < 250; ++i) {
+    if (waitpid(pid_, nullptr, WNOHANG) == pid_) { pid_ = -1; break; }
+    usleep(20000);
+  }
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  close(toHost_);
+  close(fromHost_);
+}
+
+bool HostSession::Send(const std::string& line) {
+  const std::string text = line + "\n";
+  return write(toHost_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+bool HostSession::Key(uint8_t command, uint8_t system) {
+  const uint8_t bytes[2] = {static_cast<uint8_t>((command & 0x3F) | ((system & 3) << 6)),
+                            static_cast<uint8_t>(0x30 | ((system >> 2) & 7))};
+  return write(master_, bytes, 2) == 2;
+}
+
+long HostSession::Now() const {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start_).count());
+}
+
+bool HostSession::PumpUntil(const std::function<bool()>& done, int ms) {
+  const long end = Now() + ms;
+  while (!done()) {
+    const long left = end - Now();
+    if (left <= 0) return false;
+    Poll(static_cast<int>(std::min(left, 20L)));
+  }
+  return true;
+}
+
+bool HostSession::WaitLine(const std::string& prefix, int ms) {
+  return PumpUntil([&] { return FindLine(prefix) >= 0; }, ms);
+}
+
+long HostSession::FindLine(const std::string& prefix) {
+  for (size_t i = lineMark_; i < lines.size(); ++i)
+    if (lines[i].text.rfind(prefix, 0) == 0) {
+      lineMark_ = i + 1;
+      return static_cast<long>(i);
+    }
+  return -1;
+}
+
+std::vector<std::string> HostSession::Messages() {
+  std::vector<std::string> out;
+  for (size_t i = lineMark_; i < lines.size(); ++i) out.push_back(lines[i].text);
+  lineMark_ = lines.size();
+  return out;
+}
+
+const Frame* HostSession::WaitLine2(const std::string& text, int ms) {
+  const std::string want = text.size() < 16 ? std::string(16 - text.size(), ' ') + text : text;
+  const Frame* found = nullptr;
+  PumpUntil([&] {
+    for (size_t i = frameMark_; i < frames.size(); ++i)
+      if (frames[i].line2 == want) { frameMark_ = i + 1; found = &frames[i]; return true; }
+    return false;
+  }, ms);
+  return found;
+}
+
+std::string HostSession::Log() const {
+  std::string text = "host said:\n";
+  for (const Line& l : lines) text += "  " + std::to_string(l.ms) + " " + l.text + "\n";
+  text += "frames:\n";
+  const size_t from = frames.size() > 12 ? frames.size() - 12 : 0;
+  for (size_t i = from; i < frames.size(); ++i)
+    text += "  " + std::to_string(frames[i].ms) + " [" + frames[i].line1 + "][" + frames[i].line2 + "]\n";
+  return text;
+}
+
+void HostSession::Drain() {
+  char buf[4096];
+  while (read(master_, buf, sizeof buf) > 0) {}
+}
+
+void HostSession::Poll(int ms) {
+  pollfd fds[2] = {{fromHost_, POLLIN, 0}, {master_, POLLIN, 0}};
+  const int n = poll(fds, 2, ms);
+  char buf[4096];
+  if (n > 0 && (fds[0].revents & POLLIN)) {
+    const ssize_t got = read(fromHost_, buf, sizeof buf);
+    if (got > 0) hostText_.append(buf, static_cast<size_t>(got));
+    size_t eol;
+    while ((eol = hostText_.find('\n')) != std::string::npos) {
+      std::string text = hostText_.substr(0, eol);
+      if (!text.empty() && text.back() == '\r') text.pop_back();
+      lines.push_back({Now(), text});
+      hostText_.erase(0, eol + 1);
+    }
+  }
+  if (n > 0 && (fds[1].revents & POLLIN)) {
+    const ssize_t got = read(master_, buf, sizeof buf);
+    if (got > 0) {
+      if (ptyText_.empty()) ptyStart_ = Now();
+      ptyText_.append(buf, static_cast<size_t>(got));
+    }
+  }
+  ParseFrames(n == 0);
+}
+
+// A frame ends where the next begins, or when the line goes quiet after a
+// full line 2 (the frame has no terminator of its own).
+void HostSession::ParseFrames(bool quiet) {
+  for (;;) {
+    const size_t begin = ptyText_.find('\x80');
+    if (begin == std::string::npos) { ptyText_.clear(); return; }
+    ptyText_.erase(0, begin);
+    const size_t split = ptyText_.find('\xA8');
+    if (split == std::string::npos) return;
+    size_t end = ptyText_.find('\x80', split);
+    if (end == std::string::npos) {
+      if (!(quiet && ptyText_.size() - split - 1 >= 16)) return;
+      end = ptyText_.size();
+    }
+    frames.push_back({ptyStart_, ptyText_.substr(1, split - 1), ptyText_.substr(split + 1, end - split - 1)});
+    ptyText_.erase(0, end);
+    ptyStart_ = Now();
+  }
+}
+
+}  // namespace wine

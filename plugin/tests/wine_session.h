@@ -1,0 +1,101 @@
+// A Wine prefix with COM5 on a pseudo-terminal, and runs of the substitute
+// host with the x86_64 plug-in loaded in it, for the end-to-end tests and the
+// benchmark of the plug-in's update pass.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace wine {
+
+extern const char kWine[];
+
+std::string WindowsPath(const std::string& unixPath);
+
+// Runs a program to its end, or kills it after timeoutMs; the exit status or -1.
+int RunToEnd(const std::vector<std::string>& args, int timeoutMs);
+
+struct Frame {
+  long ms;  // arrival, since the session began
+  std::string line1, line2;
+};
+
+struct Line {
+  long ms;
+  std::string text;
+};
+
+// A private prefix, set in this process's environment for the programs it
+// starts, whose COM5 is the slave side of a pseudo-terminal held open here.
+struct Prefix {
+  std::string dir, error;  // error is empty once the prefix is ready
+  int master = -1, slave = -1;
+
+  static bool WineInstalled();
+  // Takes minutes at most; on failure error says what went wrong.
+  bool Create();
+  // Ends the prefix's wineserver and removes the prefix.
+  void Destroy();
+  ~Prefix() { Destroy(); }
+};
+
+// One run of the substitute host from win64Dir with its gen_norvelo.dll.
+class HostSession {
+ public:
+  HostSession(const Prefix& prefix, const std::string& win64Dir);
+  ~HostSession() { Stop(); }
+  HostSession(const HostSession&) = delete;
+  HostSession& operator=(const HostSession&) = delete;
+
+  // Starts the host and waits for it to report the plug-in's record.
+  bool Start();
+  // Start, the port setting and host state, then init; waits for its answer.
+  bool Init(const std::vector<std::string>& state, const std::string& port = "COM5");
+  void Stop();
+
+  bool Send(const std::string& line);
+  // An IrFrame as the control unit sends it, start bits set.
+  bool Key(uint8_t command, uint8_t system = 20);
+
+  long Now() const;
+
+  // Collects host lines and frames for ms, or until done() holds.
+  bool PumpUntil(const std::function<bool()>& done, int ms);
+  void Pump(int ms) { PumpUntil([] { return false; }, ms); }
+
+  // Waits for a host line starting with prefix after those already looked at.
+  bool WaitLine(const std::string& prefix, int ms);
+  long FindLine(const std::string& prefix);
+  // Host lines after the mark; moves the mark past them.
+  std::vector<std::string> Messages();
+
+  // The first frame after the mark whose line 2 is text right-justified to 16.
+  const Frame* WaitLine2(const std::string& text, int ms);
+  void MarkFrames() { frameMark_ = frames.size(); }
+
+  std::string Log() const;
+
+  std::vector<Line> lines;
+  std::vector<Frame> frames;
+
+ private:
+  void Drain();
+  void Poll(int ms);
+  void ParseFrames(bool quiet);
+
+  int master_;
+  std::string host_, dll_;
+  std::chrono::steady_clock::time_point start_;
+  pid_t pid_ = -1;
+  int toHost_ = -1, fromHost_ = -1;
+  std::string hostText_, ptyText_;
+  long ptyStart_ = 0;
+  size_t lineMark_ = 0, frameMark_ = 0;
+};
+
+}  // namespace wine
