@@ -113,10 +113,10 @@ bool Run(int seconds, bool rows) {
     if (t >= (second + 1) * 1000L) s.Send("time " + std::to_string(83000 + 1000 * ++second));
     s.Pump(100);
   }
+  if (Interrupted) return Fail("interrupted");
   const long to = s.Now();
   s.Send("timing off");
   if (!s.WaitLine("timing end", 20000)) return Fail("no pass times");
-  if (Interrupted) return Fail("interrupted");
   const Passes plugin = ReadPasses(s.lines, "pass");
   if (plugin.periodMs.size() < 10 || minimal.periodMs.size() < 10) return Fail("too few passes");
 
