@@ -9,7 +9,7 @@ DEB_PACKAGES := cmake make g++ libgtest-dev googletest pkg-config \
                 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 python3 \
                 clang libclang-rt-14-dev
 
-.PHONY: all deps build native win32 win64 test demo clean asan fuzz bench
+.PHONY: all deps build native win32 win64 test demo clean asan fuzz bench soak
 
 all: build
 
@@ -40,6 +40,10 @@ build: native win32 win64
 # Figures on speed and cost, beside references measured in the same run.
 bench: build
 	bench/run_all.sh $(BUILD)
+
+# Long runs: a minute of frames at the line's full rate.
+soak: native
+	$(BUILD)/bin/e2e_soak
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -72,16 +72,20 @@ std::string Hex4(uint16_t code) {
 struct ProcStat {
   char state = '?';
   pid_t parent = 0;
+  double cpuSeconds = 0;  // user and system time
 };
 
 bool ReadProcStat(pid_t pid, ProcStat& out) {
   const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
   const size_t paren = stat.rfind(')');
   int parent = 0;
+  unsigned long utime = 0, stime = 0;
   if (paren == std::string::npos ||
-      sscanf(stat.c_str() + paren + 1, " %c %d", &out.state, &parent) != 2)
+      sscanf(stat.c_str() + paren + 1, " %c %d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu",
+             &out.state, &parent, &utime, &stime) != 4)
     return false;
   out.parent = static_cast<pid_t>(parent);
+  out.cpuSeconds = static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
   return true;
 }
 
@@ -284,6 +288,49 @@ void Session::SendBytes(const std::string& bytes) { WriteAll(master_, bytes); }
 void Session::HangUp() {
   close(master_);
   master_ = -1;
+}
+
+std::string Session::LinkPath() {
+  if (link_.empty()) {
+    link_ = dir_.Join("serial");
+    symlink(slave_.c_str(), link_.c_str());
+  }
+  return link_;
+}
+
+void Session::Reconnect() {
+  for (int* fd : {&master_, &slaveHold_}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+  master_ = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) abort();
+  fcntl(master_, F_SETFD, FD_CLOEXEC);
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  slave_ = ptsname(master_);
+  slaveHold_ = open(slave_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  const std::string fresh = link_ + ".new";
+  symlink(slave_.c_str(), fresh.c_str());
+  rename(fresh.c_str(), link_.c_str());
+}
+
+double Session::CpuSeconds() const {
+  double total = 0;
+  DIR* proc = opendir("/proc");
+  if (!proc) return total;
+  while (dirent* entry = readdir(proc)) {
+    const pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
+    ProcStat stat;
+    if (pid <= 0 || !ReadProcStat(pid, stat)) continue;
+    const double own = stat.cpuSeconds;
+    for (pid_t up = pid; up > 1 && ReadProcStat(up, stat); up = stat.parent)
+      if (up == pid_) {
+        total += own;
+        break;
+      }
+  }
+  closedir(proc);
+  return total;
 }
 
 void Session::SendBurst(const std::vector<uint16_t>& codes) {

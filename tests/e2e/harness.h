@@ -100,6 +100,13 @@ class Session {
   void SendBytes(const std::string& bytes);
   // Closes the control unit's end of the line, as a pulled cable would.
   void HangUp();
+  // The line as a symbolic link to the pseudo-terminal, the way a USB serial
+  // adapter has a path that goes away and comes back.
+  std::string LinkPath();
+  // A new pseudo-terminal behind the same link: the adapter is back.
+  void Reconnect();
+  // CPU seconds used so far by the player and everything it started.
+  double CpuSeconds() const;
   void SendKey(uint16_t code, bool toggle = false) { SendBytes(FrameBytes(code, toggle)); }
   // All the frames in one write: they reach the player within a millisecond
   // or so of each other.
@@ -149,7 +156,7 @@ class Session {
   int slaveHold_ = -1;
   int outRead_ = -1;
   int fifo_ = -1;
-  std::string slave_;
+  std::string slave_, link_;
   std::string binDir_, logPath_, fifoPath_, clockPath_;
   pid_t pid_ = -1;
   int status_ = -1;
