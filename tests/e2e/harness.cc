@@ -155,8 +155,7 @@ std::string LeftoverChildren() {
   return text;
 }
 
-Session::Session(SessionOptions options) : options_(std::move(options)) {
-  BecomeSubreaper();
+void Session::OpenLine() {
   master_ = posix_openpt(O_RDWR | O_NOCTTY);
   if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) abort();
   fcntl(master_, F_SETFD, FD_CLOEXEC);
@@ -164,6 +163,11 @@ Session::Session(SessionOptions options) : options_(std::move(options)) {
   slave_ = ptsname(master_);
   // Held so the master never reports a hang-up while the player is not running.
   slaveHold_ = open(slave_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+}
+
+Session::Session(SessionOptions options) : options_(std::move(options)) {
+  BecomeSubreaper();
+  OpenLine();
 
   binDir_ = dir_.MakeDir("bin");
   logPath_ = dir_.Join("decoder.log");
@@ -303,12 +307,7 @@ void Session::Reconnect() {
     if (*fd >= 0) close(*fd);
     *fd = -1;
   }
-  master_ = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) abort();
-  fcntl(master_, F_SETFD, FD_CLOEXEC);
-  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-  slave_ = ptsname(master_);
-  slaveHold_ = open(slave_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  OpenLine();
   const std::string fresh = link_ + ".new";
   symlink(slave_.c_str(), fresh.c_str());
   rename(fresh.c_str(), link_.c_str());

@@ -147,6 +147,7 @@ class Session {
   pid_t DecoderPid() const;
 
  private:
+  void OpenLine();
   void WriteWrapper();
   bool ReceiverArmed();
 
