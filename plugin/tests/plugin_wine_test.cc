@@ -5,12 +5,15 @@
 
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "plugin/tests/wine_session.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 using wine::Frame;
 using wine::Line;
@@ -327,6 +330,28 @@ TEST_F(PluginUnderWine, MissingPortIsReportedAndBeepsAreRateLimited) {
   EXPECT_TRUE(s.frames.empty());
   s.Send("sync");
   EXPECT_TRUE(s.WaitLine("sync", 3000)) << s.Log();
+}
+
+// The port missing at start, then plugged in and chosen again: the threads
+// neither spin nor hang meanwhile, and frames and keys resume on it.
+TEST_F(PluginUnderWine, PortChosenAgainAfterStartingWithout) {
+  const fs::path com2 = fs::path(Shared->dir) / "dosdevices" / "com2";
+  std::error_code ec;
+  fs::remove(com2, ec);
+  s.Init(kPlaying, "COM2");
+  const double before = s.CpuSeconds();
+  s.Pump(3000);
+  EXPECT_LT((s.CpuSeconds() - before) / 3.0, 0.25) << "threads spin on the missing port";
+  EXPECT_TRUE(s.frames.empty());
+  fs::create_symlink(ptsname(Shared->master), com2, ec);
+  ASSERT_FALSE(ec) << ec.message();
+  s.Send("config ok COM2");
+  ASSERT_TRUE(s.WaitLine("config done", 5000)) << s.Log();
+  EXPECT_NE(s.WaitLine2("Trk 3 (1:23)    ", 3000), nullptr) << s.Log();
+  s.Messages();
+  s.Key(53);
+  EXPECT_TRUE(s.WaitLine("cmd 40045", 3000)) << s.Log();
+  fs::remove(com2, ec);
 }
 
 }  // namespace

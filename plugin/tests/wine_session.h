@@ -63,6 +63,8 @@ class HostSession {
   bool Key(uint8_t command, uint8_t system = 20);
 
   long Now() const;
+  // CPU seconds the host process has used so far.
+  double CpuSeconds() const;
 
   // Collects host lines and frames for ms, or until done() holds.
   bool PumpUntil(const std::function<bool()>& done, int ms);
