@@ -71,6 +71,29 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& pathDir, in
   _exit(127);
 }
 
+std::string InstallLatencyDecoder(const std::string& dir, const char* program) {
+  const std::string fifo = dir + "/receipts";
+  mkfifo(fifo.c_str(), 0600);
+  char decoder[4096];
+  if (!realpath(program, decoder) || symlink(decoder, (dir + "/mpg123").c_str()) != 0)
+    perror(program);
+  setenv("NORVELO_BENCH_RECEIPTS", fifo.c_str(), 1);
+  return fifo;
+}
+
+pid_t SpawnOnLine(std::vector<std::string> args, const Pty& line, const std::string& pathDir) {
+  for (std::string& a : args)
+    if (a == "@SLAVE") a = line.slave;
+  return Spawn(args, pathDir);
+}
+
+void QuitOnLine(const Pty& line, pid_t pid) {
+  const unsigned char quit[2] = {0x0C, 0x35};
+  if (write(line.master, quit, 2) != 2) perror("quit");
+  DrainFor(line.master, 200);
+  WaitExit(pid, 5000);
+}
+
 CpuSample SampleGroup(pid_t pgid) {
   CpuSample sample;
   const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));

@@ -29,6 +29,16 @@ void WriteDecoderWrapper(const std::string& dir);
 // standard output to outFd (or /dev/null when -1).
 pid_t Spawn(const std::vector<std::string>& args, const std::string& pathDir, int outFd = -1);
 
+// Puts the stamping decoder into dir as `mpg123`, with its receipts FIFO
+// named in the environment the player passes on; the FIFO's path.
+std::string InstallLatencyDecoder(const std::string& dir, const char* program);
+
+// Spawn with every "@SLAVE" argument replaced by the line's device path.
+pid_t SpawnOnLine(std::vector<std::string> args, const Pty& line, const std::string& pathDir);
+
+// The quit key on the line, then the exit awaited (the line kept drained).
+void QuitOnLine(const Pty& line, pid_t pid);
+
 struct CpuSample {
   double cpuSeconds = 0;    // user + system time of the group's processes
   long contextSwitches = 0;  // voluntary and involuntary

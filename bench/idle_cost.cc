@@ -17,23 +17,18 @@ struct Idle {
   double cpuPercent = -1, wakeups = -1;
 };
 
-Idle Measure(std::vector<std::string> args, const std::string& pathDir, int seconds) {
+Idle Measure(const std::vector<std::string>& args, const std::string& pathDir, int seconds) {
   Idle idle;
   Pty pty;
   if (!pty.Open()) return idle;
-  for (std::string& a : args)
-    if (a == "@SLAVE") a = pty.slave;
-  const pid_t pid = Spawn(args, pathDir);
+  const pid_t pid = SpawnOnLine(args, pty, pathDir);
   DrainFor(pty.master, 1500);
   const CpuSample before = SampleGroup(pid);
   const double start = NowSeconds();
   DrainFor(pty.master, seconds * 1000);
   const CpuSample after = SampleGroup(pid);
   const double span = NowSeconds() - start;
-  const unsigned char quit[2] = {0x0C, 0x35};
-  if (write(pty.master, quit, 2) != 2) perror("quit");
-  DrainFor(pty.master, 200);
-  WaitExit(pid, 5000);
+  QuitOnLine(pty, pid);
   idle.cpuPercent = 100.0 * (after.cpuSeconds - before.cpuSeconds) / span;
   idle.wakeups = static_cast<double>(after.contextSwitches - before.contextSwitches) / span;
   return idle;

@@ -73,10 +73,7 @@ Figures Measure(const std::vector<std::string>& command, const std::string& dir,
   Pty pty;
   const int fifo = open(fifoPath.c_str(), O_RDONLY | O_NONBLOCK);
   if (!pty.Open() || fifo < 0) return figures;
-  std::vector<std::string> args = command;
-  for (std::string& a : args)
-    if (a == "@SLAVE") a = pty.slave;
-  const pid_t pid = Spawn(args, dir);
+  const pid_t pid = SpawnOnLine(command, pty, dir);
   std::string pending, text;
   if (waitForLoad) NextReceipt(fifo, pending, &text);  // the first LOAD
   DrainFor(pty.master, 300);
@@ -98,9 +95,7 @@ Figures Measure(const std::vector<std::string>& command, const std::string& dir,
     figures.volume.push_back((got - sent) * 1000);
     DrainFor(pty.master, 5);
   }
-  Press(pty.master, 0x0C, 0x35);
-  DrainFor(pty.master, 200);
-  WaitExit(pid, 5000);
+  QuitOnLine(pty, pid);
   close(fifo);
   return figures;
 }
@@ -121,12 +116,7 @@ int main(int argc, char* argv[]) {
   }
   const int presses = argc > 4 ? atoi(argv[4]) : 200;
   TempDir dir;
-  const std::string fifo = dir.path + "/receipts";
-  mkfifo(fifo.c_str(), 0600);
-  char decoder[4096];
-  if (!realpath(argv[3], decoder) || symlink(decoder, (dir.path + "/mpg123").c_str()) != 0)
-    perror(argv[3]);
-  setenv("NORVELO_BENCH_RECEIPTS", fifo.c_str(), 1);
+  const std::string fifo = InstallLatencyDecoder(dir.path, argv[3]);
   const std::string track = dir.path + "/track.mp3";
 
   const Figures player = Measure({argv[1], "-s", "@SLAVE", track}, dir.path, fifo, presses, true);

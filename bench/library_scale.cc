@@ -67,12 +67,7 @@ int main(int argc, char* argv[]) {
   for (int i = 3; i < argc; ++i) sizes.push_back(atoi(argv[i]));
   if (sizes.empty()) sizes = {10000, 100000};
   TempDir dir;
-  const std::string fifo = dir.path + "/receipts";
-  mkfifo(fifo.c_str(), 0600);
-  char decoder[4096];
-  if (!realpath(argv[2], decoder) || symlink(decoder, (dir.path + "/mpg123").c_str()) != 0)
-    perror(argv[2]);
-  setenv("NORVELO_BENCH_RECEIPTS", fifo.c_str(), 1);
+  const std::string fifo = InstallLatencyDecoder(dir.path, argv[2]);
 
   bool rows = false;
   int lastFiles = 0;
@@ -96,7 +91,7 @@ int main(int argc, char* argv[]) {
     const int receipts = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     if (!pty.Open() || receipts < 0) return 1;
     const double start = NowSeconds();
-    const pid_t pid = Spawn({argv[1], "-s", pty.slave, "-r", root}, dir.path);
+    const pid_t pid = SpawnOnLine({argv[1], "-s", "@SLAVE", "-r", root}, pty, dir.path);
     std::string got;
     while (got.find('\n') == std::string::npos && NowSeconds() - start < 120) {
       char buffer[4096];
@@ -106,10 +101,7 @@ int main(int argc, char* argv[]) {
     }
     const double firstLoad = NowSeconds() - start;
     const long peak = PeakKb(pid);
-    const unsigned char quit[2] = {0x0C, 0x35};
-    if (write(pty.master, quit, 2) != 2) perror("quit");
-    DrainFor(pty.master, 100);
-    WaitExit(pid, 5000);
+    QuitOnLine(pty, pid);
     close(receipts);
     const std::string tree = " (" + std::to_string(files) + " files)";
     PrintRow("-r start to first LOAD" + tree, firstLoad, reference, "s",
