@@ -2,11 +2,9 @@
 
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
+#include <utility>
 
-#include "console/player.h"
 #include "console/trace.h"
 #include "console/trim.h"
 

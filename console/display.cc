@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cmath>
 #include <cstdio>
 
 #include "console/clock.h"

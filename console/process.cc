@@ -149,7 +149,8 @@ static void ReopenSerial(PlayerState& state) {
   state.serialLost = 0;
 }
 
-void MainLoopPass(PlayerState& state) {
+// One pass of the main loop: decoder output, one key, the display.
+static void MainLoopPass(PlayerState& state) {
   char buffer[128];
   const ssize_t got = read(state.decoderOut, buffer, sizeof buffer - 1);
   if (got > 0) {

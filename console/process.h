@@ -9,6 +9,3 @@ constexpr int kChildExitWaitMs = 2000;
 
 // Runs the whole program; returns only an exit status of a start-up failure.
 int RunPlayer(int argc, char* argv[]);
-
-// One pass of the main loop: decoder output, one key, the display.
-void MainLoopPass(PlayerState& state);
