@@ -104,6 +104,7 @@ void Prefix::Destroy() {
 
 HostSession::HostSession(const Prefix& prefix, const std::string& win64Dir)
     : master_(prefix.master),
+      slave_(prefix.slave),
       host_(win64Dir + "/norvelo_host.exe"),
       dll_(win64Dir + "/gen_norvelo.dll"),
       start_(std::chrono::steady_clock::now()) {}
@@ -228,6 +229,9 @@ std::string HostSession::Log() const {
 void HostSession::Drain() {
   char buf[4096];
   while (read(master_, buf, sizeof buf) > 0) {}
+  // Frames an earlier session sent after its plug-in stopped reading are
+  // still queued on the line; a new plug-in would take them for keys.
+  tcflush(slave_, TCIFLUSH);
 }
 
 void HostSession::Poll(int ms) {

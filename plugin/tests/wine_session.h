@@ -90,7 +90,7 @@ class HostSession {
   void Poll(int ms);
   void ParseFrames(bool quiet);
 
-  int master_;
+  int master_, slave_;
   std::string host_, dll_;
   std::chrono::steady_clock::time_point start_;
   pid_t pid_ = -1;
