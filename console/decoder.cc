@@ -46,7 +46,7 @@ void SetTitle(PlayerState& state, std::string title) {
   TrimString(title);
   FitTitle(title);
   state.title = title;
-  Trace("Track %d: \"%s\"\n", state.track + 1, state.title.c_str());
+  Trace("Track %d: \"%s\"\n", state.track + 1, Printable(state.title).c_str());
 }
 
 // The file name without its folder and extension, as the decoder reports an
@@ -165,7 +165,7 @@ void HandleDecoderLine(PlayerState& state, const std::string& line) {
   } else if (StartsWith(line, "@P ")) {
     HandlePlayState(state, line);
   } else {
-    Trace("%s\n", line.c_str());
+    Trace("%s\n", Printable(line).c_str());
   }
 }
 

@@ -19,6 +19,22 @@ void WriteAll(const char* data, size_t size) {
 
 void SetTraceCapture(std::string* capture) { g_capture = capture; }
 
+std::string Printable(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
+      char escaped[5];
+      snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 void Trace(const char* format, ...) {
   char small[512];
   va_list args;

@@ -7,5 +7,10 @@
 // printf-style; the text is written and flushed before the call returns.
 void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Text from outside (titles, decoder lines, file names) with its control
+// bytes, tab aside, written as \xNN, so that it cannot move the cursor, clear
+// the screen or fake a line of its own on the user's terminal.
+std::string Printable(const std::string& text);
+
 // Tests collect the trace instead of printing it; nullptr restores stdout.
 void SetTraceCapture(std::string* capture);

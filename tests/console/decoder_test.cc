@@ -32,6 +32,14 @@ TEST(DecoderChannel, LinesAreCutAcrossReads) {
   EXPECT_EQ(p.TakeTrace(), "\n");  // an empty line is echoed as one
 }
 
+// A tag or a decoder message must not reach the terminal as control bytes.
+TEST(DecoderChannel, TitlesAndEchoedLinesShowControlBytesEscaped) {
+  TestPlayer p;
+  Feed(p, "@I Band\x1b[2J - Song\n@E bad\rname\x7f\tend\n");
+  EXPECT_EQ(p.TakeTrace(), "Track 1: \"Band\\x1B[2J - Song\"\n@E bad\\x0Dname\\x7F\tend\n");
+  EXPECT_EQ(p.state.title, "Band\x1b[2J - Song");  // only the trace is escaped
+}
+
 TEST(DecoderChannel, ReadyStartsFromTheFirstEntryEveryTime) {
   TestPlayer p;
   Feed(p, "@R MPG123 (ThOr) v10\n");

@@ -103,6 +103,14 @@ TEST_F(Channel, TitlesFromTagFieldsAndPlainText) {
   EXPECT_EQ(TraceAfter("@I 50% %s%n\n"), Lines{"Track 1: \"50% %s%n\""});
 }
 
+// A tag that clears the screen must not reach the user's terminal as such.
+TEST_F(Channel, ControlBytesInTitlesAreEscaped) {
+  StartWith({"a.mp3"});
+  EXPECT_EQ(TraceAfter("@I {\n@I ID3v2.title:Song\x1B[2J\x1B[31mRed\n@I }\n"),
+            Lines{"Track 1: \"Song\\x1B[2J\\x1B[31mRed\""});
+  EXPECT_EQ(s.Trace().find('\x1B'), std::string::npos);
+}
+
 // The tag block of newer decoders gives one title, at its end.
 TEST_F(Channel, TagBlockGivesOneTitle) {
   StartWith({"dir/v2.mp3", "dir/plain name.mp3"});
