@@ -1,13 +1,18 @@
 #include "console/keymap.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <memory>
 
+#include "console/lines.h"
 #include "console/trace.h"
 #include "console/trim.h"
 
 namespace {
+// Characters of a mappings-file line that are looked at.
+constexpr size_t kMaxMappingsLine = 1022;
+
 const char* const kSlotNames[kKeySlots] = {
     "Quit",         "Play",          "Pause",       "Stop",        "Volume up",
     "Volume down",  "Mute",          "Jump forward", "Jump back",  "Next track",
@@ -60,13 +65,16 @@ const char* KeySlotName(int slot) {
 }
 
 int LookupKey(const KeyMap& keys, uint16_t code) {
+  // 0 in a slot is "no key"; a TV remote's "0" or two bytes of line noise
+  // must not find one.
+  if (code == 0) return KeyNone;
   for (int slot = 0; slot < kKeySlots; ++slot)
     if (keys[slot] == code) return slot;
   return KeyNone;
 }
 
 int LoadIRCodes(const std::string& path, KeyMap& keys) {
-  std::unique_ptr<FILE, FileCloser> file(fopen(path.c_str(), "r"));
+  std::unique_ptr<FILE, FileCloser> file(fopen(path.c_str(), "re"));
   if (!file) {
     Trace("Remote mappings file not found!\n\n");
     return 1;
@@ -75,24 +83,33 @@ int LoadIRCodes(const std::string& path, KeyMap& keys) {
   int filled = 0;
   int lineNumber = 0;
   bool warnedFull = false;
-  char buffer[1023];
-  while (fgets(buffer, sizeof buffer, file.get()) != nullptr) {
+  std::string line;
+  bool cut = false;
+  // The rest of a longer line (a long note) belongs to it, not to the next slot.
+  while (ReadLine(file.get(), line, kMaxMappingsLine, cut)) {
     ++lineNumber;
-    std::string line(buffer);
     TrimString(line);
     if (line.empty()) continue;
     if (filled == kKeySlots) {
       if (!warnedFull)
         Trace("Remote mappings file %s: more than %d codes, line %d and later ignored\n",
-              path.c_str(), kKeySlots, lineNumber);
+              Printable(path).c_str(), kKeySlots, lineNumber);
       warnedFull = true;
       continue;
     }
     uint16_t code = 0;
     if (!ParseCode(line, code))
       Trace("Remote mappings file %s: line %d is not a code, slot %d (%s) left without a key\n",
-            path.c_str(), lineNumber, filled, KeySlotName(filled));
+            Printable(path).c_str(), lineNumber, filled, KeySlotName(filled));
     table[filled++] = code;
+  }
+  // An empty file, a directory or a read error would leave a remote without
+  // a single key, not even quit.
+  const bool anyKey = std::any_of(table.begin(), table.end(), [](uint16_t c) { return c != 0; });
+  if (ferror(file.get()) || !anyKey) {
+    Trace("Remote mappings file %s gives no key, the keys stay as they were\n",
+          Printable(path).c_str());
+    return 1;
   }
   keys = table;
   return 0;

@@ -34,11 +34,13 @@ KeyMap DefaultKeys();
 // The name of a slot as tools show it ("Quit", "Play", ..., "Digit 9").
 const char* KeySlotName(int slot);
 
-// First slot whose code equals code in all 16 bits, or KeyNone.
+// First slot whose code equals code in all 16 bits, or KeyNone. Code 0 is
+// "no key" and matches no slot.
 int LookupKey(const KeyMap& keys, uint16_t code);
 
 // Reads one code per non-empty line, in slot order; unfilled slots become 0.
-// 0 when read, 1 when the file cannot be opened (keys then stay as they were).
+// 0 when read, 1 when the file cannot be opened or gives no key at all (keys
+// then stay as they were, with a message).
 int LoadIRCodes(const std::string& path, KeyMap& keys);
 
 // Where the next and previous keys act in each seek mode (0 seek, 1 track, 2 tens).

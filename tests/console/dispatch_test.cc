@@ -114,8 +114,9 @@ TEST(DispatchKey, ForwardTenPastTheEndAndCodeZero) {
   Press(p, 0x1111);
   EXPECT_EQ(p.exits.quits, std::vector<int>{-1});
   TestPlayer q(3);
-  Press(q, 0x0000);  // the first slot holding 0 is the forward jump
-  EXPECT_EQ(q.Commands(), "JUMP +200\n");
+  Press(q, 0x0000);  // 0 in a slot is no key: a TV remote's "0" does nothing
+  EXPECT_EQ(q.Commands(), "");
+  EXPECT_EQ(q.TakeTrace(), "IR Command: 0000\n");
   q.state.keys[KeyPlay] = 0x3536;  // the same code in two slots: the lower wins
   Press(q, 0x3536);
   EXPECT_EQ(q.Commands(), "LOAD /m/t1.mp3\n");

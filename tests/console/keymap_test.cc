@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 
@@ -73,12 +75,38 @@ TEST(LoadIRCodes, MissingFileKeepsTheTable) {
   EXPECT_EQ(trace.text, "Remote mappings file not found!\n\n");
 }
 
+// A file that gives no key would leave no quit key either.
+TEST(LoadIRCodes, NoKeyAtAllKeepsTheTable) {
+  TempFile empty("");
+  TempFile zeros("0\n0x0000 nothing\n\n");
+  char dir[] = "/tmp/norvelo-keys-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  for (const std::string& path : {empty.path(), zeros.path(), std::string(dir)}) {
+    TraceCapture trace;
+    KeyMap keys = DefaultKeys();
+    EXPECT_EQ(LoadIRCodes(path, keys), 1) << path;
+    EXPECT_EQ(keys, DefaultKeys()) << path;
+    EXPECT_NE(trace.text.find("gives no key"), std::string::npos) << trace.text;
+  }
+  rmdir(dir);
+}
+
+// A long note after a code is part of its line, not the next slot's code.
+TEST(LoadIRCodes, LongLineIsOneLine) {
+  TempFile file("350c " + std::string(3000, '3') + "\n3535\n");
+  KeyMap keys{};
+  ASSERT_EQ(LoadIRCodes(file.path(), keys), 0);
+  EXPECT_EQ(keys[0], 0x350C);
+  EXPECT_EQ(keys[1], 0x3535);
+  EXPECT_EQ(keys[2], 0);
+}
+
 TEST(KeyMap, DefaultsAndSeekModes) {
   const KeyMap keys = DefaultKeys();
   EXPECT_EQ(LookupKey(keys, 0x350C), KeyQuit);
   EXPECT_EQ(LookupKey(keys, 0x241A), KeyMute);
   EXPECT_EQ(LookupKey(keys, 0x3009), KeyDigit9);
-  EXPECT_EQ(LookupKey(keys, 0), KeyJumpForward);
+  EXPECT_EQ(LookupKey(keys, 0), KeyNone);  // 0 in a slot is no key, not a code
   EXPECT_EQ(LookupKey(keys, 0xBEEF), KeyNone);
   EXPECT_EQ(SetSeekMode(KeyNextTrack, 0), KeyJumpForward);
   EXPECT_EQ(SetSeekMode(KeyPreviousTrack, 0), KeyJumpBack);

@@ -128,10 +128,10 @@ TEST(Golden, DummyOutputSessionPlaysThrough) {
 TEST(Golden, RealTimeSessionDrivenByKeys) {
   Recording r;
   r.transcript = "mpg123-1.31-realtime.txt";
-  // The defaults, with a key for the backward jump.
-  r.mappings = "350C\n3535\n3530\n3536\n3410\n3411\n241A\n0\n3522\n3520\n3521\n0\n0\n353F\n";
+  // The defaults, with keys for both jumps.
+  r.mappings = "350C\n3535\n3530\n3536\n3410\n3411\n241A\n3523\n3522\n3520\n3521\n0\n0\n353F\n";
   r.args = {"-m", "{dir}/keys.map", "/music/long.mp3", "/music/v2.mp3", "/music/long.mp3"};
-  r.keyFor = {{"PAUSE", kPause}, {"JUMP +200", 0},   {"JUMP -200", 0x3522},
+  r.keyFor = {{"PAUSE", kPause}, {"JUMP +200", 0x3523}, {"JUMP -200", 0x3522},
               {"LOAD /music/v2.mp3", kNext}, {"STOP", kStop}, {"QUIT", kQuit}};
   CheckGolden("realtime-session.golden", Replay(r));
 }

@@ -127,8 +127,8 @@ TEST_F(Keys, DifferentKeysInQuickSuccessionBothAct) {
 
 TEST_F(Keys, VolumeAndJumpKeysActOnEveryFrame) {
   StartWith({"a.mp3"});
-  // Code 0 is the first slot without a key: the forward jump.
-  EXPECT_EQ(After({0, 0, 0}), (Lines{"JUMP +200", "JUMP +200", "JUMP +200"}));
+  After({kMode, kJunk, kMode});  // seek mode: next is the forward jump
+  EXPECT_EQ(After({kNext, kNext, kNext}), (Lines{"JUMP +200", "JUMP +200", "JUMP +200"}));
   After({kVolumeUp, kVolumeUp, kVolumeUp});
   EXPECT_EQ(s.CountTrace("Volume=100%"), 3u);
 }
@@ -194,10 +194,12 @@ TEST_F(Keys, TenForwardPastTheEndEnds) {
   EXPECT_EQ(s.Commands(), (Lines{"LOAD t1.mp3", "QUIT"}));
 }
 
-TEST_F(Keys, DigitsAndUnknownCodesOnlyTrace) {
+// 0000 (a TV remote's "0", or line noise) finds none of the empty slots.
+TEST_F(Keys, DigitsZeroAndUnknownCodesOnlyTrace) {
   StartWith({"a.mp3"});
-  EXPECT_TRUE(After({kDigit1, 0xF785, kJunk}).empty());
+  EXPECT_TRUE(After({kDigit1, 0xF785, 0x0000, kJunk}).empty());
   EXPECT_EQ(s.CountTrace("IR Command: 3001"), 1u);
+  EXPECT_EQ(s.CountTrace("IR Command: 0000"), 1u);
   EXPECT_EQ(s.CountTrace("IR Command: 2727"), 1u);
 }
 
@@ -241,7 +243,7 @@ TEST_F(Mappings, SecondFileWinsUnlessItIsMissing) {
   EXPECT_EQ(s.WaitExit(), 2);
 }
 
-// Slots the file does not fill hold 0, so code 0 now quits (slot 0 is first).
+// Slots the file does not fill hold 0, which is no key: code 0 does nothing.
 TEST_F(Mappings, NotACodeTakesItsSlotWithoutAKey) {
   const std::string map = Map("keys.map", "quit\n3535\n");
   s.Start({"-m", map, "-s", s.slave(), "a.mp3"});
@@ -249,7 +251,19 @@ TEST_F(Mappings, NotACodeTakesItsSlotWithoutAKey) {
   ASSERT_TRUE(s.WaitForCommand("LOAD a.mp3"));
   EXPECT_EQ(s.TraceLines().front().rfind("Remote mappings file", 0), 0u) << s.Trace();
   EXPECT_EQ(After({kPlay}), Lines{"LOAD a.mp3"});
-  s.SendKey(0);
+  EXPECT_TRUE(After({0, kQuit}).empty());
+  s.DecoderSays("@P 0\n");
+  EXPECT_EQ(s.WaitExit(), 0);
+}
+
+// A file that gives no key would leave no way to quit: the defaults stay.
+TEST_F(Mappings, FileWithoutKeysKeepsTheDefaults) {
+  const std::string map = Map("keys.map", "");
+  s.Start({"-m", map, "-s", s.slave(), "a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  EXPECT_EQ(s.TraceLines().front(),
+            "Remote mappings file " + map + " gives no key, the keys stay as they were");
+  s.SendKey(kQuit);
   EXPECT_EQ(s.WaitExit(), 2);
 }
 

@@ -537,11 +537,11 @@ int RunUnit(const std::vector<std::string>& args) {
     SetTraceCapture(&report);
     const int failed = LoadIRCodes(options.mappings, keys);
     SetTraceCapture(nullptr);
+    if (!report.empty()) fprintf(stderr, "%s", report.c_str());
     if (failed) {
       fprintf(stderr, "norvelo-unit: cannot read the remote mappings file %s\n", options.mappings.c_str());
       return 2;
     }
-    if (!report.empty()) fprintf(stderr, "%s", report.c_str());
   }
   Script script;
   if (!options.script.empty()) {
