@@ -7,13 +7,16 @@
 
 using Playlist = std::vector<std::string>;
 
-// Longest joined path the scan produces; longer entries are skipped with a note.
+// Longest path the scan produces; longer entries are skipped with a note.
 constexpr size_t kMaxScanPath = 4095;
-// Play-list file lines are read in pieces of at most this many characters.
-constexpr size_t kMaxListLine = 1023;
 
-// Appends everything found under dir. Result: the number of entries in the
-// whole play list afterwards, or -1 when a directory cannot be opened.
+// Appends everything found under dir: each subdirectory's entries first, the
+// subdirectories in name order, then dir's own play-list lines or MP3 files.
+// A play-list line that is an absolute path or a URL is taken as it stands,
+// others are joined with dir. Entries holding control bytes, unreadable
+// subdirectories and play-list files that are no regular files are skipped
+// with a note. Result: the number of entries in the whole play list
+// afterwards, or -1 when dir itself cannot be read.
 int ScanDir(const std::string& dir, Playlist& playlist);
 
 // Byte-wise order of two paths (strcmp), for a directory's MP3 files.

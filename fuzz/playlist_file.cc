@@ -1,6 +1,7 @@
 // Play-list files as the directory scan reads them, and TrimString on any text.
-// Every entry must be the directory, a slash and a trimmed, non-empty line of
-// the file that is not an "#EXT" line.
+// Every entry must be a trimmed, non-empty line of the file that is not an
+// "#EXT" line and holds no control byte: joined with the directory, or as it
+// stands when it is an absolute path or a URL.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +33,14 @@ void CheckTrim(const std::string& text) {
   std::string padded = " \t" + text + "\r\n";
   TrimString(padded);
   FUZZ_CHECK(padded == trimmed);
+}
+
+// A trimmed, non-empty line of the file that is not an "#EXT" line.
+bool IsListLine(const std::string& line, const std::string& text) {
+  std::string trimmed = line;
+  TrimString(trimmed);
+  return !line.empty() && trimmed == line && line.compare(0, 4, "#EXT") != 0 &&
+         text.find(line) != std::string::npos;
 }
 
 // A directory of its own holding only the play-list file, removed at exit.
@@ -73,16 +82,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string prefix = place.dir + "/";
   for (const std::string& entry : playlist) {
     FUZZ_CHECK(entry.size() <= kMaxScanPath);
-    FUZZ_CHECK(entry.compare(0, prefix.size(), prefix) == 0);
-    const std::string line = entry.substr(prefix.size());
-    FUZZ_CHECK(!line.empty());
-    FUZZ_CHECK(line.size() <= kMaxListLine);
-    FUZZ_CHECK(line.compare(0, 4, "#EXT") != 0);
-    FUZZ_CHECK(line.find('\n') == std::string::npos);
-    FUZZ_CHECK(text.find(line) != std::string::npos);
-    std::string trimmed = line;
-    TrimString(trimmed);
-    FUZZ_CHECK(trimmed == line);
+    for (const char c : entry) FUZZ_CHECK(static_cast<unsigned char>(c) >= 0x20);
+    const bool standsAlone = (entry[0] == '/' || entry.find("://") != std::string::npos) &&
+                             IsListLine(entry, text);
+    const bool joined = entry.compare(0, prefix.size(), prefix) == 0 &&
+                        IsListLine(entry.substr(prefix.size()), text);
+    FUZZ_CHECK(standsAlone || joined);
   }
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -24,6 +25,8 @@ namespace e2e {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
+
+constexpr uid_t kNobody = 65534;
 
 int MsSince(SteadyClock::time_point start) {
   return static_cast<int>(
@@ -212,10 +215,17 @@ void Session::WriteWrapper() {
 }
 
 void Session::Start(const std::vector<std::string>& args) {
+  if (options_.unprivileged) {
+    chmod(dir_.path().c_str(), 0755);
+    for (const std::string& path : {slave_, logPath_, fifoPath_}) chmod(path.c_str(), 0666);
+  }
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) abort();
   pid_ = fork();
   if (pid_ == 0) {
+    if (options_.unprivileged && geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+      _exit(127);
     dup2(out[1], STDOUT_FILENO);
     const int null = open("/dev/null", O_RDONLY);
     dup2(null, STDIN_FILENO);

@@ -64,6 +64,7 @@ struct SessionOptions {
   bool stubborn = false;                        // fake ignores QUIT and SIGTERM
   bool setClock = false;                        // the player's wall clock is SetClock's
   int extraDescriptors = 0;                     // opened in the player before it starts
+  bool unprivileged = false;  // started as nobody, whom file permissions stop (tests run as root)
 };
 
 // Marks this process as the reaper of orphans, so that anything the player
