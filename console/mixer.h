@@ -1,7 +1,12 @@
 // The master volume, behind an interface so the volume logic runs without a
-// sound card. Volumes are percentages 0..100 for both channels.
+// sound card. Volumes are percentages 0..100 for both channels. Three kinds,
+// chosen once at start-up: the OSS device, the ALSA simple mixer (through the
+// sound server's plug-in this is the desktop's own volume), or the decoder's
+// own volume where the player can reach no mixer at all.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 
 struct Mixer {
@@ -23,3 +28,65 @@ class OssMixer : public Mixer {
  private:
   std::string device_;
 };
+
+// The simple mixer of an ALSA device: element "Master", else "PCM", percent
+// spread linearly over the element's range. It stays open between calls,
+// since opening costs a round trip to a sound server; a request that fails
+// (the server restarted) closes it, and it is opened again at once.
+class AlsaMixer : public Mixer {
+ public:
+  explicit AlsaMixer(std::string device = "default");
+  ~AlsaMixer() override;
+  AlsaMixer(const AlsaMixer&) = delete;
+  AlsaMixer& operator=(const AlsaMixer&) = delete;
+
+  // Opens the device and finds the element; false when there is none.
+  bool Open();
+  // "Master" or "PCM" while open, else empty.
+  const std::string& element() const { return element_; }
+  // Volumes above 100 are set as 100.
+  int GetVolume() override;
+  int SetVolume(int volume) override;
+
+ private:
+  struct Handle;
+  void Close();
+  std::string device_;
+  std::string element_;
+  std::unique_ptr<Handle> handle_;
+};
+
+// The decoder's own volume: "VOLUME n" in its remote-control mode, answered
+// with "@V n.000000%". Set and get never wait for the answer; the last value
+// set stands until the decoder reports one.
+class DecoderMixer : public Mixer {
+ public:
+  // Writes one command line, given without its line feed, to the decoder.
+  using Send = std::function<void(const std::string& line)>;
+  explicit DecoderMixer(Send send) : send_(std::move(send)) {}
+  // The decoder starts at its full volume, 100.
+  int GetVolume() override { return volume_; }
+  // Volumes above 100 are sent as 100: the decoder would amplify and clip.
+  int SetVolume(int volume) override;
+  // A status line from the decoder, without its line feed: true when it was
+  // the volume answer, which then becomes the volume.
+  bool OnDecoderLine(const std::string& line);
+
+ private:
+  Send send_;
+  int volume_ = 100;
+};
+
+struct ChosenMixer {
+  std::unique_ptr<Mixer> mixer;
+  // For the start-up trace "Mixer: <name>": "OSS /dev/mixer",
+  // "ALSA default Master", "decoder".
+  std::string name;
+  // The decoder's volume, when that was chosen: it wants the decoder's lines.
+  DecoderMixer* decoder = nullptr;
+};
+
+// Run once at start-up: OSS when its device opens, else the ALSA device when
+// it has the element, else the decoder's volume through send.
+ChosenMixer ChooseMixer(DecoderMixer::Send send, const std::string& ossDevice = "/dev/mixer",
+                        const std::string& alsaDevice = "default");

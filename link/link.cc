@@ -31,3 +31,7 @@ std::string BuildDisplayFrame(std::string_view line1, std::string_view line2,
   AppendLine(frame, line2, rightJustify);
   return frame;
 }
+
+uint64_t LineTimeUs(size_t count) {
+  return (static_cast<uint64_t>(count) * 1000000u + kLineBytesPerSecond - 1) / kLineBytesPerSecond;
+}

@@ -3,6 +3,7 @@
 // Line settings: 2400 baud, 8 data bits, no parity, 1 stop bit, no flow control.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -29,3 +30,9 @@ constexpr int kDisplayWidth = 16;
 // preceded by spaces up to 16. Texts are never cut and bytes pass unchanged.
 std::string BuildDisplayFrame(std::string_view line1, std::string_view line2,
                               bool rightJustify);
+
+// A character is 10 bit times on the line (start, 8 data, stop): at 2400 baud
+// 240 of them a second, about 4.17 ms each, so a 34-byte DisplayFrame takes
+// about 142 ms. Microseconds for count bytes, rounded up.
+constexpr uint32_t kLineBytesPerSecond = 240;
+uint64_t LineTimeUs(size_t count);

@@ -115,3 +115,10 @@ TEST(TickerAdvance, HostFormMatchesBothEnds) {
   EXPECT_EQ(TickerWindow("short", 0, false), "short");
   EXPECT_EQ(TickerWindow("short", 9, true), std::string(16, ' '));
 }
+
+TEST(LineTime, TenBitTimesPerByteAt2400Baud) {
+  EXPECT_EQ(LineTimeUs(0), 0u);
+  EXPECT_EQ(LineTimeUs(1), 4167u);  // rounded up
+  EXPECT_EQ(LineTimeUs(34), 141667u);
+  EXPECT_EQ(LineTimeUs(240), 1000000u);
+}

@@ -6,12 +6,13 @@
 #include <time.h>
 #include <unistd.h>
 
-uint32_t MonotonicMs() {
+uint64_t MonotonicUs() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
-                               static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
 }
+
+uint32_t MonotonicMs() { return static_cast<uint32_t>(MonotonicUs() / 1000u); }
 
 bool WriteAll(int fd, std::string_view data, int timeoutMs) {
   const uint32_t start = MonotonicMs();

@@ -7,6 +7,8 @@
 
 // Milliseconds of a clock that never jumps, modulo 2^32.
 uint32_t MonotonicMs();
+// The same clock in microseconds.
+uint64_t MonotonicUs();
 
 // Writes everything, waiting out EINTR and a full non-blocking descriptor for
 // at most timeoutMs. False when the descriptor refused or stayed full.

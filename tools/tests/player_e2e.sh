@@ -34,4 +34,21 @@ grep -q '"Trk 1 \[0:0[1-4]\]' "$out" || fail "pause did not show ["
 grep -q '"Trk 2 (' "$out" || fail "next did not change the track"
 grep -Eq '" "[>]{1,16} *.?"$|" " {15}.?"$' "$out" || fail "no volume bar"
 check_no_leftovers
+
+# With -b the line is read at 2400 baud: a held volume key asks for a frame
+# every 114 ms, but no frame can come in less than the 142 ms it takes.
+cat >"$TMP/hold.keys" <<'KEYS'
+wait 700
+hold vol+ 1500ms
+wait 2500
+quit
+KEYS
+run_unit rate "$TMP/hold.keys" -b -- "$BIN/norvelo" "$TMP/1.mp3"
+status=$?
+[ $status -eq 2 ] || fail "the player ended at the real rate with $status"
+bars=$(grep -c '" ">>>>' "$TMP/rate.out")
+[ "$bars" -ge 8 ] || fail "only $bars volume frames at the real rate"
+awk 'NR > 1 && $1 - prev < 0.135 { print "frames " prev " and " $1 " too close"; bad = 1 }
+     { prev = $1 } END { exit bad }' "$TMP/rate.out" >&2 || fail "frames faster than the line"
+check_no_leftovers
 echo ok

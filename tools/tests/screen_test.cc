@@ -15,12 +15,12 @@ TEST(RenderDisplayRow, SixteenCellsThenTheOverflow) {
   EXPECT_EQ(RenderDisplayRow(std::string(16, 'x') + "yz", false), "|" + std::string(16, 'x') + "|yz");
 }
 
-TEST(RenderDisplayRow, HighBytesAreMarked) {
-  const std::string plain = RenderDisplayRow("\xE9", false);
-  EXPECT_EQ(plain.substr(0, 12), "|\x1b[7m?\x1b[27m ");
-  const std::string utf8 = RenderDisplayRow("\xE9\x85", true);
-  EXPECT_NE(utf8.find("\x1b[7m\xC3\xA9\x1b[27m"), std::string::npos);  // e acute
-  EXPECT_NE(utf8.find("\x1b[7m?\x1b[27m"), std::string::npos);         // no Latin-1 letter
+TEST(RenderDisplayRow, BytesShowAsOnALatin1Unit) {
+  // A UTF-8 terminal shows the Latin-1 letters plainly; controls are marked.
+  EXPECT_EQ(RenderDisplayRow("Perch\xE9 \xAD\x85\x01", true),
+            "|Perch\xC3\xA9 -\x1b[7m.\x1b[27m\x1b[7m.\x1b[27m      |");
+  // Elsewhere a letter cannot be shown and is marked.
+  EXPECT_EQ(RenderDisplayRow("\xE9", false).substr(0, 12), "|\x1b[7m?\x1b[27m ");
 }
 
 TEST(OutputPane, KeepsTheLastRowsWithoutControls) {
@@ -36,7 +36,8 @@ TEST(OutputPane, KeepsTheLastRowsWithoutControls) {
 TEST(UnitOptions, ProgramAfterDashesGetsTheDevice) {
   UnitOptions options;
   std::string error;
-  ASSERT_TRUE(ParseUnitOptions({"-f", "keys.txt", "-t", "3", "--", "norvelo", "-r", "/music"}, options, error));
+  ASSERT_TRUE(ParseUnitOptions({"-b", "-f", "keys.txt", "-t", "3", "--", "norvelo", "-r", "/music"}, options, error));
+  EXPECT_TRUE(options.realRate);
   EXPECT_EQ(options.script, "keys.txt");
   EXPECT_EQ(options.lingerSeconds, 3);
   EXPECT_EQ(ProgramArguments(options.program, "/dev/pts/9"),

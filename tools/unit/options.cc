@@ -3,7 +3,8 @@
 #include <cstdlib>
 
 const char kUnitUsage[] =
-    "Usage: norvelo-unit [-f script] [-m file] [-t seconds] [-- program [args...]]\n"
+    "Usage: norvelo-unit [-b] [-f script] [-m file] [-t seconds] [-- program [args...]]\n"
+    "  -b          read the line at the unit's real rate: 2400 baud, 4.17 ms a byte\n"
     "  -f script   scripted mode: keys and pauses from the file ('-': standard input),\n"
     "              display frames written to standard output as text\n"
     "  -m file     the remote's codes, from a remote mappings file\n"
@@ -23,6 +24,10 @@ bool ParseUnitOptions(const std::vector<std::string>& args, UnitOptions& options
     }
     if (arg == "-h" || arg == "--help") {
       options.help = true;
+      continue;
+    }
+    if (arg == "-b") {
+      options.realRate = true;
       continue;
     }
     if (arg == "-f" || arg == "-m" || arg == "-t") {

@@ -10,19 +10,22 @@ constexpr size_t kPaneWidth = 78;
 constexpr size_t kLegendColumn = 25;
 constexpr size_t kLegendPerRow = 3;
 
+// A cell as a Latin-1 unit shows the byte: ASCII and the Latin-1 letters as
+// they are (the letters need a UTF-8 terminal), the rest marked in reverse
+// video, as '?' for a letter the terminal cannot show and '.' for a control.
 void AppendCell(std::string& out, unsigned char b, bool utf8) {
   if (b >= 0x20 && b < 0x7F) {
     out.push_back(static_cast<char>(b));
-    return;
-  }
-  out += "\x1b[7m";
-  if (utf8 && b >= 0xA0) {
+  } else if (utf8 && b == 0xAD) {
+    out.push_back('-');  // the soft hyphen, which a terminal would not draw
+  } else if (utf8 && b >= 0xA0) {
     out.push_back(static_cast<char>(0xC0 | (b >> 6)));
     out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
   } else {
-    out.push_back(b >= 0x80 ? '?' : '.');
+    out += "\x1b[7m";
+    out.push_back(b >= 0xA0 ? '?' : '.');
+    out += "\x1b[27m";
   }
-  out += "\x1b[27m";
 }
 }  // namespace
 

@@ -19,9 +19,10 @@ std::string EscapeLine(std::string_view line);
 std::string FrameRecord(double seconds, const DisplayLines& lines);
 
 // One display row: 16 cells between two borders and whatever the host sent
-// beyond the 16th character after the right border. Bytes outside printable
-// ASCII are shown in reverse video, as their Latin-1 letter where the
-// terminal takes UTF-8 and there is one, else as '?' (controls as '.').
+// beyond the 16th character after the right border. Bytes show as on a
+// Latin-1 unit: 0xA0..0xFF as their Latin-1 letter where the terminal takes
+// UTF-8 (else '?' in reverse video); controls, 0x7F..0x9F as '.' in reverse
+// video.
 std::string RenderDisplayRow(std::string_view line, bool utf8);
 
 // The lines a program writes, for the pane under the display.

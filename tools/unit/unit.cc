@@ -21,6 +21,7 @@
 
 #include "console/keymap.h"
 #include "console/trace.h"
+#include "link/link.h"
 #include "tools/common/posix.h"
 #include "tools/common/unique_fd.h"
 #include "tools/unit/display_parser.h"
@@ -128,6 +129,17 @@ class TerminalSession {
  private:
   termios saved_{};
   bool active_ = false;
+};
+
+// With -b the host's bytes wait in the pseudo-terminal and come in one at a
+// time, each a character time after the one before when they were queued
+// back to back, as on the real line: the byte under way and its run.
+struct LineByte {
+  bool busy = false;
+  uint8_t byte = 0;
+  uint64_t runStartUs = 0;
+  size_t runBytes = 0;
+  uint64_t arriveUs = 0;
 };
 
 struct Child {
@@ -264,6 +276,8 @@ class Unit {
   void ReadOutput();
   int Finish();
   void ReadLine(uint32_t now);
+  void ReadLineAtRate(uint32_t now);
+  void Deliver(const uint8_t* bytes, size_t count, uint32_t now);
   void ShowFrame(const DisplayLines& lines, uint32_t now);
   void SendFrame(const IrBytes& frame, int slot, uint16_t code);
   void SendEnter();
@@ -276,6 +290,7 @@ class Unit {
   Pty pty_;
   Child child_;
   DisplayFrameParser parser_;
+  LineByte line_;
   RemoteButtons remote_;
   TerminalKeys terminalKeys_;
   OutputPane pane_;
@@ -302,13 +317,34 @@ void Unit::ShowFrame(const DisplayLines& lines, uint32_t now) {
   }
 }
 
+void Unit::Deliver(const uint8_t* bytes, size_t count, uint32_t now) {
+  lastByte_ = now;
+  for (const DisplayLines& lines : parser_.Feed(bytes, count)) ShowFrame(lines, now);
+}
+
 void Unit::ReadLine(uint32_t now) {
   uint8_t buffer[4096];
   for (;;) {
     const ssize_t n = read(pty_.master.Get(), buffer, sizeof buffer);
     if (n <= 0) return;
-    lastByte_ = now;
-    for (const DisplayLines& lines : parser_.Feed(buffer, static_cast<size_t>(n))) ShowFrame(lines, now);
+    Deliver(buffer, static_cast<size_t>(n), now);
+  }
+}
+
+void Unit::ReadLineAtRate(uint32_t now) {
+  const uint64_t nowUs = MonotonicUs();
+  if (!line_.busy) {
+    if (read(pty_.master.Get(), &line_.byte, 1) != 1) return;
+    line_ = {true, line_.byte, nowUs, 1, nowUs + LineTimeUs(1)};
+  }
+  // A late pass takes every byte that has arrived meanwhile.
+  while (nowUs >= line_.arriveUs) {
+    Deliver(&line_.byte, 1, now);
+    if (read(pty_.master.Get(), &line_.byte, 1) != 1) {
+      line_.busy = false;
+      return;
+    }
+    line_.arriveUs = line_.runStartUs + LineTimeUs(++line_.runBytes);
   }
 }
 
@@ -416,6 +452,10 @@ int Unit::Timeout(uint32_t now) const {
     if (timeout < 0 || bounded < timeout) timeout = bounded;
   };
   if (parser_.Pending()) atMost(static_cast<int64_t>(kQuietMs) - (now - lastByte_));
+  if (line_.busy) {
+    const uint64_t nowUs = MonotonicUs();
+    atMost(line_.arriveUs > nowUs ? static_cast<int64_t>((line_.arriveUs - nowUs + 999) / 1000) : 0);
+  }
   if (script_ != nullptr) {
     if (next_ < script_->events.size())
       atMost(static_cast<int64_t>(script_->events[next_].atMs) - (now - start_));
@@ -438,7 +478,8 @@ void Unit::ReadOutput() {
 bool Unit::PollOnce(int timeout) {
   pollfd fds[4];
   int count = 0;
-  fds[count++] = {pty_.master.Get(), POLLIN, 0};
+  // A byte under way: the rest waits in the pseudo-terminal until it is in.
+  fds[count++] = {pty_.master.Get(), static_cast<short>(line_.busy ? 0 : POLLIN), 0};
   fds[count++] = {signalPipe[0], POLLIN, 0};
   const int keyboard = interactive() ? count : -1;
   if (keyboard >= 0) fds[count++] = {STDIN_FILENO, POLLIN, 0};
@@ -447,7 +488,8 @@ bool Unit::PollOnce(int timeout) {
   if (poll(fds, static_cast<nfds_t>(count), timeout) < 0 && errno != EINTR) return false;
   const uint32_t now = MonotonicMs();
 
-  if (fds[0].revents & POLLIN) ReadLine(now);
+  if (options_.realRate) ReadLineAtRate(now);
+  else if (fds[0].revents & POLLIN) ReadLine(now);
   DisplayLines lines;
   if (parser_.Pending() && now - lastByte_ >= kQuietMs && parser_.Flush(lines)) ShowFrame(lines, now);
   if (fds[1].revents & POLLIN) {
@@ -470,7 +512,9 @@ bool Unit::PollOnce(int timeout) {
 }
 
 int Unit::Finish() {
-  // The program's last frame may still be on its way.
+  // The program's last frame may still be on its way; what waits comes in at once.
+  if (line_.busy) Deliver(&line_.byte, 1, MonotonicMs());
+  line_.busy = false;
   ReadLine(MonotonicMs());
   DisplayLines lines;
   if (parser_.Flush(lines)) ShowFrame(lines, MonotonicMs());

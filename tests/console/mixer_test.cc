@@ -1,0 +1,123 @@
+// The mixers beside OSS: the ALSA simple mixer against a real sound server,
+// the decoder's volume against its recorded answers, and the choice.
+#include <alsa/asoundlib.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "console/mixer.h"
+#include "sound_server.h"
+
+namespace {
+
+// A sound server as this process's default ALSA device. ALSA reads its
+// configuration once per process unless told to forget it.
+class SoundServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!e2e::SoundServer::Available()) GTEST_SKIP() << "pulseaudio and pactl are not installed";
+    server_.UseHere();
+    snd_config_update_free_global();
+    ASSERT_TRUE(server_.Start()) << server_.Log();
+  }
+  e2e::SoundServer server_;
+};
+
+TEST_F(SoundServerTest, AlsaMixerFollowsTheSinkAndOutlivesAServerRestart) {
+  AlsaMixer mixer;
+  ASSERT_TRUE(mixer.Open());
+  EXPECT_EQ(mixer.element(), "Master");
+  EXPECT_EQ(mixer.GetVolume(), 100);
+  EXPECT_EQ(mixer.SetVolume(40), 40);
+  EXPECT_EQ(server_.SinkVolume(), 40);
+  EXPECT_EQ(mixer.SetVolume(256 + 55), 55);  // the low 8 bits
+  EXPECT_EQ(server_.SinkVolume(), 55);
+  EXPECT_EQ(mixer.SetVolume(250), 100);
+  EXPECT_EQ(server_.SinkVolume(), 100);
+
+  // Changed by another program: seen on the next read.
+  ASSERT_TRUE(server_.SetSinkVolume(65));
+  EXPECT_EQ(mixer.GetVolume(), 65);
+
+  // Restarted between two keys: the request finds the old connection dead
+  // and opens the mixer anew (the new server's sink starts at full volume).
+  server_.Stop();
+  ASSERT_TRUE(server_.Start()) << server_.Log();
+  EXPECT_EQ(mixer.GetVolume(), 100);
+  server_.Stop();
+  ASSERT_TRUE(server_.Start()) << server_.Log();
+  EXPECT_EQ(mixer.SetVolume(30), 30);
+  EXPECT_EQ(server_.SinkVolume(), 30);
+
+  // Away: the mixer cannot be used, until the server is back.
+  server_.Stop();
+  EXPECT_EQ(mixer.GetVolume(), 255);
+  EXPECT_EQ(mixer.SetVolume(30), -1);
+  ASSERT_TRUE(server_.Start()) << server_.Log();
+  EXPECT_EQ(mixer.SetVolume(20), 20);
+  EXPECT_EQ(server_.SinkVolume(), 20);
+}
+
+TEST_F(SoundServerTest, OssFirstThenAlsaThenTheDecoder) {
+  std::vector<std::string> sent;
+  const auto send = [&sent](const std::string& line) { sent.push_back(line); };
+  const std::string noOss = server_.folder() + "/no-mixer";
+
+  char oss[] = "/tmp/norvelo-oss.XXXXXX";
+  const int fd = mkstemp(oss);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  ChosenMixer chosen = ChooseMixer(send, oss);
+  unlink(oss);
+  EXPECT_EQ(chosen.name, std::string("OSS ") + oss);
+  EXPECT_EQ(chosen.decoder, nullptr);
+
+  chosen = ChooseMixer(send, noOss);
+  EXPECT_EQ(chosen.name, "ALSA default Master");
+  ASSERT_NE(chosen.mixer, nullptr);
+  EXPECT_EQ(chosen.mixer->SetVolume(45), 45);
+  EXPECT_EQ(server_.SinkVolume(), 45);
+  chosen.mixer.reset();
+
+  // The default device leads to a server that is not there.
+  server_.Stop();
+  chosen = ChooseMixer(send, noOss);
+  EXPECT_EQ(chosen.name, "decoder");
+  ASSERT_NE(chosen.decoder, nullptr);
+  EXPECT_EQ(chosen.decoder, chosen.mixer.get());
+  chosen.mixer->SetVolume(35);
+  EXPECT_EQ(sent, std::vector<std::string>{"VOLUME 35"});
+}
+
+TEST(DecoderMixer, SendsVolumeAndTakesTheRecordedAnswers) {
+  std::vector<std::string> sent;
+  DecoderMixer mixer([&sent](const std::string& line) { sent.push_back(line); });
+  EXPECT_EQ(mixer.GetVolume(), 100);  // the decoder starts at full volume
+  EXPECT_EQ(mixer.SetVolume(45), 45);
+  EXPECT_EQ(mixer.GetVolume(), 45);  // before the answer comes
+  EXPECT_EQ(mixer.SetVolume(250), 100);
+  EXPECT_EQ(sent, (std::vector<std::string>{"VOLUME 45", "VOLUME 100"}));
+
+  std::ifstream file(NORVELO_TEST_DATA "/mpg123-1.31-volume-utf8.txt");
+  ASSERT_TRUE(file.good());
+  std::vector<int> volumes;
+  size_t others = 0;
+  for (std::string line; std::getline(file, line);) {
+    if (line.compare(0, 2, "< ") != 0) continue;
+    if (mixer.OnDecoderLine(line.substr(2)))
+      volumes.push_back(mixer.GetVolume());
+    else
+      ++others;
+  }
+  // 40, 100, 0, then 150: the decoder amplifies, the player's range ends at 100.
+  EXPECT_EQ(volumes, (std::vector<int>{40, 100, 0, 100}));
+  EXPECT_EQ(others, 11u);  // "@E Unknown command ... VOLUME" and the rest are not answers
+  EXPECT_TRUE(mixer.OnDecoderLine("@V 33.500000%"));
+  EXPECT_EQ(mixer.GetVolume(), 34);
+  EXPECT_FALSE(mixer.OnDecoderLine("@V"));
+  EXPECT_FALSE(mixer.OnDecoderLine("@V x%"));
+  EXPECT_EQ(mixer.GetVolume(), 34);
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+#include "sound_server.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace e2e {
+namespace {
+
+constexpr const char* kSink = "norvelo_null";
+constexpr int kStartMs = 10000;
+constexpr int kStopGraceMs = 5000;
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
+
+bool OnPath(const char* program) {
+  const std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
+  return system(command.c_str()) == 0;
+}
+
+// Waits for the child up to ms milliseconds; true when it has ended.
+bool Reaped(pid_t pid, int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return true;
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+}  // namespace
+
+SoundServer::SoundServer() {
+  std::string templ = (std::filesystem::temp_directory_path() / "norvelo-sound.XXXXXX").string();
+  if (mkdtemp(&templ[0]) == nullptr) abort();
+  folder_ = templ;
+  socket_ = folder_ + "/native";
+  for (const char* dir : {"/home/.config/pulse", "/runtime", "/state"})
+    std::filesystem::create_directories(folder_ + dir);
+  // The daemon loads nothing but this: the socket (no cookie to share) and
+  // the sink, which is the default one.
+  WriteFile(folder_ + "/server.pa",
+            "load-module module-native-protocol-unix socket=" + socket_ +
+                " auth-anonymous=1\n"
+                "load-module module-null-sink sink_name=" + kSink + "\n"
+                "set-default-sink " + kSink + "\n");
+  // The default device and its mixer are this server's, whatever else the
+  // machine has; a client never starts a daemon of its own.
+  const std::string server = "server \"unix:" + socket_ + "\"";
+  WriteFile(folder_ + "/home/.asoundrc", "pcm.!default { type pulse " + server +
+                                             " }\nctl.!default { type pulse " + server + " }\n");
+  WriteFile(folder_ + "/home/.config/pulse/client.conf", "autospawn = no\n");
+}
+
+SoundServer::~SoundServer() {
+  Stop();
+  std::error_code ignored;
+  std::filesystem::remove_all(folder_, ignored);
+}
+
+bool SoundServer::Available() { return OnPath("pulseaudio") && OnPath("pactl"); }
+
+bool SoundServer::Start() {
+  if (Running()) return true;
+  // Everything the child needs is made before the fork.
+  const std::string runtime = folder_ + "/runtime";
+  std::vector<std::string> env = Environment();
+  env.push_back("XDG_RUNTIME_DIR=" + runtime);
+  env.push_back("PULSE_RUNTIME_PATH=" + runtime);
+  env.push_back("PULSE_STATE_PATH=" + folder_ + "/state");
+  if (const char* path = getenv("PATH")) env.push_back(std::string("PATH=") + path);
+  const std::string script = folder_ + "/server.pa";
+  const std::vector<std::string> args = {"pulseaudio", "-n", "-F", script,
+                                         "--exit-idle-time=-1", "--daemonize=no",
+                                         "--use-pid-file=no", "--log-target=stderr"};
+  std::vector<char*> argv, envp;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  const int log = open((folder_ + "/pulse.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    if (log >= 0) close(log);
+    return false;
+  }
+  if (pid == 0) {
+    // A test that dies takes the daemon with it.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
+    if (log >= 0) {
+      dup2(log, STDOUT_FILENO);
+      dup2(log, STDERR_FILENO);
+    }
+    execvpe(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  if (log >= 0) close(log);
+  pid_ = pid;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartMs);
+  while (std::chrono::steady_clock::now() < end) {
+    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
+    }
+    if (Pactl("info").find("Default Sink: " + std::string(kSink)) != std::string::npos)
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  Stop();
+  return false;
+}
+
+void SoundServer::Stop() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  if (!Reaped(pid_, kStopGraceMs)) {
+    kill(pid_, SIGKILL);
+    Reaped(pid_, kStopGraceMs);
+  }
+  pid_ = -1;
+  std::error_code ignored;
+  std::filesystem::remove(socket_, ignored);
+}
+
+std::string SoundServer::Pactl(const std::string& arguments) const {
+  const std::string command = "pactl -s unix:" + socket_ + " " + arguments + " 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return "";
+  std::string out;
+  char buffer[512];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
+
+int SoundServer::SinkVolume() const {
+  // "Volume: front-left: 26214 /  40% / -23.88 dB,   front-right: ..."
+  const std::string out = Pactl(std::string("get-sink-volume ") + kSink);
+  int sum = 0, channels = 0;
+  for (size_t percent = out.find('%'); percent != std::string::npos;
+       percent = out.find('%', percent + 1)) {
+    size_t digits = percent;
+    while (digits > 0 && isdigit(static_cast<unsigned char>(out[digits - 1]))) --digits;
+    if (digits == percent) continue;
+    sum += atoi(out.c_str() + digits);
+    ++channels;
+  }
+  return channels == 0 ? -1 : sum / channels;
+}
+
+bool SoundServer::SetSinkVolume(int percent) const {
+  Pactl(std::string("set-sink-volume ") + kSink + " " + std::to_string(percent) + "%");
+  return SinkVolume() == percent;
+}
+
+std::vector<std::string> SoundServer::Environment() const {
+  return {"HOME=" + folder_ + "/home", "XDG_CONFIG_HOME=" + folder_ + "/home/.config"};
+}
+
+void SoundServer::UseHere() const {
+  for (const std::string& entry : Environment()) {
+    const size_t eq = entry.find('=');
+    setenv(entry.substr(0, eq).c_str(), entry.substr(eq + 1).c_str(), 1);
+  }
+}
+
+std::string SoundServer::Log() const {
+  std::ifstream in(folder_ + "/pulse.log");
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace e2e
