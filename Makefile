@@ -5,7 +5,7 @@ CMAKE    ?= cmake
 
 # Debian packages the build and the tests need.
 DEB_PACKAGES := cmake make g++ libgtest-dev googletest pkg-config \
-                mpg123 lame \
+                mpg123 lame systemd \
                 libasound2-dev libasound2-plugins pulseaudio pulseaudio-utils \
                 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 python3 \
                 clang libclang-rt-14-dev

@@ -15,6 +15,14 @@ add_custom_target(norvelo-man ALL DEPENDS ${man_gz})
 install(FILES ${man_gz} DESTINATION share/man/man1)
 install(FILES packaging/copyright DESTINATION share/doc/norvelo)
 
+# The system service, installed but not enabled. Its unit names the player
+# where this installation puts it, so it is made at install time.
+install(CODE "
+  set(NORVELO_BINDIR \"\${CMAKE_INSTALL_PREFIX}/bin\")
+  configure_file(\"${CMAKE_CURRENT_SOURCE_DIR}/packaging/norvelo.service.in\"
+    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/system/norvelo.service\" @ONLY)")
+install(FILES packaging/norvelo.default DESTINATION /etc/default RENAME norvelo)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME norvelo)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -28,10 +36,18 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Named by hand so that packaging needs no dpkg-dev.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1, libstdc++6 (>= 12), libasound2 (>= 1.2), mpg123")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1, libstdc++6 (>= 12), libasound2 (>= 1.2), mpg123, adduser")
 # Through its plug-ins ALSA's default device is the sound server's volume.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libasound2-plugins")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The maintainer scripts create the service's user; the defaults file is the
+# user's to edit and survives upgrades.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/conffiles
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/prerm
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

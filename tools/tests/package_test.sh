@@ -1,6 +1,6 @@
 #!/bin/sh
-# The Debian package, unpacked into a scratch root: the programs run and the
-# manual pages show.
+# The Debian package, unpacked into a scratch root: the programs run, the
+# manual pages show, and the service is there but not enabled.
 BUILD=$1
 set -u
 TMP=$(mktemp -d /tmp/norvelo-package.XXXXXX)
@@ -24,4 +24,39 @@ if command -v man >/dev/null; then
   MANPATH="$TMP/root/usr/share/man" MANWIDTH=80 man norvelo 2>/dev/null | grep -q "remote mappings file" \
     || fail "man norvelo does not show the page"
 fi
+
+# The service: its unit verifies in the scratch root (beside systemd's own
+# targets, which it is ordered after), its defaults file is a conffile.
+unit="$TMP/root/usr/lib/systemd/system/norvelo.service"
+[ -f "$unit" ] || fail "norvelo.service missing"
+grep -q "^ExecStart=/usr/bin/norvelo " "$unit" || fail "the unit does not start the installed player"
+grep -q "^User=norvelo$" "$unit" || fail "the service does not run as norvelo"
+[ -f "$TMP/root/etc/default/norvelo" ] || fail "/etc/default/norvelo missing"
+for name in NORVELO_DEVICE NORVELO_MUSIC NORVELO_OPTIONS NORVELO_DISPLAY_CHARSET; do
+  grep -B1 "^$name=" "$TMP/root/etc/default/norvelo" | grep -q "^#" || fail "$name missing or without a comment"
+done
+dpkg-deb -e "$deb" "$TMP/control" || fail "dpkg-deb -e"
+grep -qx /etc/default/norvelo "$TMP/control/conffiles" || fail "the defaults file is not a conffile"
+if command -v systemd-analyze >/dev/null; then
+  cp /usr/lib/systemd/system/*.target "$TMP/root/usr/lib/systemd/system/"
+  MANPATH="$TMP/root/usr/share/man" systemd-analyze --root="$TMP/root" verify norvelo.service \
+    >"$TMP/verify" 2>&1 || { cat "$TMP/verify"; fail "systemd-analyze verify"; }
+fi
+
+# postinst, with the system's commands recorded instead of run: the user is
+# made once, joins audio and dialout, and nothing is enabled or started.
+mkdir "$TMP/stubs"
+for command in adduser systemctl getent; do
+  printf '#!/bin/sh\necho "%s $*" >>"%s"\n[ %s != getent ]\n' "$command" "$TMP/calls" "$command" \
+    >"$TMP/stubs/$command"
+  chmod +x "$TMP/stubs/$command"
+done
+PATH="$TMP/stubs:$PATH" sh "$TMP/control/postinst" configure || fail "postinst configure"
+grep -q "^adduser --system --group .* norvelo$" "$TMP/calls" || fail "postinst made no system user"
+grep -q "^adduser --quiet norvelo audio$" "$TMP/calls" || fail "norvelo not put in audio"
+grep -q "^adduser --quiet norvelo dialout$" "$TMP/calls" || fail "norvelo not put in dialout"
+grep -Eq "^systemctl (enable|start)" "$TMP/calls" && fail "postinst enables or starts the service"
+for script in prerm postrm; do
+  PATH="$TMP/stubs:$PATH" sh "$TMP/control/$script" remove || fail "$script remove"
+done
 echo ok
