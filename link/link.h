@@ -36,3 +36,22 @@ std::string BuildDisplayFrame(std::string_view line1, std::string_view line2,
 // about 142 ms. Microseconds for count bytes, rounded up.
 constexpr uint32_t kLineBytesPerSecond = 240;
 uint64_t LineTimeUs(size_t count);
+
+// Frames at the line's pace. A frame written while the previous one is still
+// on the wire only queues behind it in the driver, so a caller that asks for
+// frames faster than the line carries them falls further and further behind.
+// The caller sends when the line is free and, until then, keeps one pending
+// request that always carries the newest state.
+class LinePacer {
+ public:
+  // Microseconds until the last frame has had its line time; 0 when free.
+  uint64_t WaitUs(uint64_t nowUs) const { return nowUs >= freeAtUs_ ? 0 : freeAtUs_ - nowUs; }
+  bool Free(uint64_t nowUs) const { return WaitUs(nowUs) == 0; }
+  // count bytes were handed to the line at nowUs.
+  void Sent(uint64_t nowUs, size_t count) {
+    freeAtUs_ = (nowUs > freeAtUs_ ? nowUs : freeAtUs_) + LineTimeUs(count);
+  }
+
+ private:
+  uint64_t freeAtUs_ = 0;
+};

@@ -122,3 +122,15 @@ TEST(LineTime, TenBitTimesPerByteAt2400Baud) {
   EXPECT_EQ(LineTimeUs(34), 141667u);
   EXPECT_EQ(LineTimeUs(240), 1000000u);
 }
+
+TEST(LinePacer, FreeOnlyOnceTheLastFrameHadItsLineTime) {
+  LinePacer pacer;
+  EXPECT_TRUE(pacer.Free(5000000));
+  pacer.Sent(5000000, 34);
+  EXPECT_EQ(pacer.WaitUs(5000000), 141667u);
+  EXPECT_FALSE(pacer.Free(5141666));
+  EXPECT_TRUE(pacer.Free(5141667));
+  // A frame written early anyway queues behind the one still on the wire.
+  pacer.Sent(5100000, 34);
+  EXPECT_EQ(pacer.WaitUs(5100000), 2 * 141667u - 100000u);
+}
