@@ -180,9 +180,13 @@ int RunPlayer(int argc, char* argv[]) {
   state.trackCount = static_cast<int>(state.playlist.size());
 
   state.serport = options.serport;
-  state.serialFd = OpenSerial(options.serport);
+  std::string refusal;
+  state.serialFd = OpenSerial(options.serport, &refusal);
   if (state.serialFd < 0) {
-    Trace("Unable to open %s\n\n", options.serport.c_str());
+    if (refusal.empty())
+      Trace("Unable to open %s\n\n", options.serport.c_str());
+    else
+      Trace("Unable to use %s: %s\n\n", options.serport.c_str(), refusal.c_str());
     return 1;
   }
 

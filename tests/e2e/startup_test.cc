@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -81,6 +83,8 @@ TEST_P(StartupFailure, PrintsItsMessageAndLeavesNoChild) {
   EXPECT_EQ(s.Trace(), Expand(GetParam().output, s.dir().path()));
   EXPECT_EQ(LeftoverChildren(), "");
   EXPECT_TRUE(s.Commands().empty());
+  std::ifstream file(s.dir().Join("file.txt"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "x");  // never written to
 }
 
 const std::string kNoDevice = "{dir}/no-such-tty";
@@ -105,6 +109,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "Unable to open {dir}/no-such-tty\n\n"},
         FailureCase{"DeviceMissingAfterEmptyScan", {"-s", kNoDevice, "-r", "{dir}/empty"},
                     "Unable to open {dir}/no-such-tty\n\n"},
+        FailureCase{"DeviceIsARegularFile", {"-s", "{dir}/file.txt", "a.mp3"},
+                    "Unable to use {dir}/file.txt: a regular file, not a terminal\n\n"},
+        FailureCase{"DeviceIsNotATerminal", {"-s", "/dev/null", "a.mp3"},
+                    "Unable to use /dev/null: a device that is not a terminal\n\n"},
         FailureCase{"MappingsFileMissingDoesNotStop",
                     {"-m", "{dir}/no-such-map", "-s", kNoDevice, "a.mp3"},
                     "Remote mappings file not found!\n\nUnable to open {dir}/no-such-tty\n\n"}),
