@@ -104,17 +104,15 @@ void HandleProgress(PlayerState& state, const std::string& line) {
     state.elapsedSeconds = played;
 }
 
-void HandlePlayState(PlayerState& state, const std::string& line) {
+Next HandlePlayState(PlayerState& state, const std::string& line) {
   int value = 0;
   // A line without a number is not an end of track.
-  if (sscanf(line.c_str() + 3, "%d", &value) != 1) return;
-  if (value != 0 || state.paused != 0) return;
+  if (sscanf(line.c_str() + 3, "%d", &value) != 1) return Next::GoOn();
+  if (value != 0 || state.paused != 0) return Next::GoOn();
   state.track += 1;
-  if (state.track >= state.trackCount) {
-    QuitPlayer(state, 0);
-    return;
-  }
+  if (state.track >= state.trackCount) return Next::Quit(0);
   LoadTrack(state);
+  return Next::GoOn();
 }
 
 }  // namespace
@@ -140,11 +138,11 @@ void LoadTrack(PlayerState& state) {
   state.paused = 0;
 }
 
-void HandleDecoderLine(PlayerState& state, const std::string& line) {
+Next HandleDecoderLine(PlayerState& state, const std::string& line) {
   if (state.inInfoBlock) {
     if (StartsWith(line, "@I ")) {
       HandleInfoBlockLine(state, line);
-      return;
+      return Next::GoOn();
     }
     // The decoder writes a block in one go; anything else means it was cut off.
     state.inInfoBlock = false;
@@ -163,21 +161,22 @@ void HandleDecoderLine(PlayerState& state, const std::string& line) {
   } else if (StartsWith(line, "@F ")) {
     HandleProgress(state, line);
   } else if (StartsWith(line, "@P ")) {
-    HandlePlayState(state, line);
+    return HandlePlayState(state, line);
   } else {
     Trace("%s\n", line.c_str());
   }
+  return Next::GoOn();
 }
 
-void HandleDecoderOutput(PlayerState& state, const char* text, size_t length) {
+Next HandleDecoderOutput(PlayerState& state, const char* text, size_t length) {
   for (size_t i = 0; i < length; ++i) {
     const char c = text[i];
     if (c == '\n') {
       const std::string line = std::move(state.lineAccumulator);
       state.lineAccumulator.clear();
       state.lineOverflow = false;
-      HandleDecoderLine(state, line);
-      if (state.ended) return;
+      const Next next = HandleDecoderLine(state, line);
+      if (!next.GoesOn()) return next;
       continue;
     }
     if (state.lineAccumulator.size() < kMaxDecoderLine)
@@ -185,4 +184,5 @@ void HandleDecoderOutput(PlayerState& state, const char* text, size_t length) {
     else
       state.lineOverflow = true;
   }
+  return Next::GoOn();
 }

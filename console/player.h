@@ -1,7 +1,7 @@
 // PlayerState: the one record of the running console player, owned by the
 // main process. The decoder channel, the key handling and the display read and
-// change it; the platform edges (clock, mixer, the two ways out) hang off it so
-// that tests can put fakes in their place.
+// change it; the platform edges (clock, mixer) hang off it so that tests can
+// put fakes in their place.
 #pragma once
 
 #include <sys/types.h>
@@ -16,12 +16,22 @@
 struct Clock;
 struct Mixer;
 
-// How the program ends. The real one never returns; callers return at once
-// after calling it, so a test fake that does return leaves the state alone.
-struct Exits {
-  virtual ~Exits() = default;
-  virtual void QuitPlayer(int status) = 0;  // "QUIT", SIGTERM, wait, exit(status)
-  virtual void KillPlayer() = 0;            // "QUIT", SIGKILL, wait, exit(0)
+// What the main loop does after a key or a decoder line. The handlers return
+// it instead of ending the process themselves, so that the ending is done in
+// one place, after the handler has left the state as it should be.
+struct Next {
+  enum Kind {
+    kGoOn,
+    kQuit,  // QuitPlayer: "QUIT", SIGTERM, wait, exit(status)
+    kKill,  // KillPlayer: "QUIT", SIGKILL, wait, exit(0)
+  };
+  Kind kind = kGoOn;
+  int status = 0;
+
+  bool GoesOn() const { return kind == kGoOn; }
+  static Next GoOn() { return Next(); }
+  static Next Quit(int status) { return Next{kQuit, status}; }
+  static Next Kill() { return Next{kKill, 0}; }
 };
 
 constexpr size_t kTitleMax = 127;  // characters of PlayerState.title
@@ -69,10 +79,4 @@ struct PlayerState {
 
   Clock* clock = nullptr;
   Mixer* mixer = nullptr;
-  Exits* exits = nullptr;
-  bool ended = false;  // an exit was taken; nothing more is done
 };
-
-// The two ways out; with the real Exits they do not return.
-void QuitPlayer(PlayerState& state, int status);
-void KillPlayer(PlayerState& state);

@@ -83,29 +83,27 @@ void ReapChildren() {
   }
 }
 
-class ProcessExits : public Exits {
- public:
-  explicit ProcessExits(PlayerState& state) : state_(state) {}
+[[noreturn]] void QuitPlayer(PlayerState& state, int status) {
+  SendDecoderCommand(state, "QUIT");
+  kill(state.decoderPid, SIGTERM);
+  kill(state.receiverPid, SIGTERM);
+  ReapChildren();
+  exit(status);
+}
 
-  void QuitPlayer(int status) override {
-    SendDecoderCommand(state_, "QUIT");
-    kill(state_.decoderPid, SIGTERM);
-    kill(state_.receiverPid, SIGTERM);
-    ReapChildren();
-    exit(status);
-  }
+[[noreturn]] void KillPlayer(PlayerState& state) {
+  SendDecoderCommand(state, "QUIT");
+  kill(-state.decoderPid, SIGKILL);
+  kill(state.receiverPid, SIGKILL);
+  ReapChildren();
+  exit(0);
+}
 
-  void KillPlayer() override {
-    SendDecoderCommand(state_, "QUIT");
-    kill(-state_.decoderPid, SIGKILL);
-    kill(state_.receiverPid, SIGKILL);
-    ReapChildren();
-    exit(0);
-  }
-
- private:
-  PlayerState& state_;
-};
+// The ending a handler asked for.
+void Follow(PlayerState& state, const Next& next) {
+  if (next.kind == Next::kQuit) QuitPlayer(state, next.status);
+  if (next.kind == Next::kKill) KillPlayer(state);
+}
 
 [[noreturn]] void RunDecoder(int outWrite, int inRead) {
   // The shell takes only single-digit descriptors in a redirection, and a
@@ -155,14 +153,10 @@ static void MainLoopPass(PlayerState& state) {
   const ssize_t got = read(state.decoderOut, buffer, sizeof buffer - 1);
   if (got > 0) {
     buffer[got] = '\0';
-    HandleDecoderOutput(state, buffer, static_cast<size_t>(got));
-    if (state.ended) return;
+    Follow(state, HandleDecoderOutput(state, buffer, static_cast<size_t>(got)));
   }
   uint8_t frame[2];
-  if (read(state.commIn, frame, 2) == 2) {
-    DispatchKey(state, frame);
-    if (state.ended) return;
-  }
+  if (read(state.commIn, frame, 2) == 2) Follow(state, DispatchKey(state, frame));
   if (state.serialLost) ReopenSerial(state);
   RefreshDisplay(state);
 }
@@ -229,10 +223,8 @@ int RunPlayer(int argc, char* argv[]) {
 
   static WallClock clock;
   static OssMixer mixer;
-  static ProcessExits exits(state);
   state.clock = &clock;
   state.mixer = &mixer;
-  state.exits = &exits;
   for (;;) {
     MainLoopPass(state);
     WaitForWork(state);

@@ -7,7 +7,7 @@
 
 namespace {
 void Feed(TestPlayer& p, const std::string& text) {
-  HandleDecoderOutput(p.state, text.data(), text.size());
+  p.exits.Note(HandleDecoderOutput(p.state, text.data(), text.size()));
 }
 
 std::string Id3Line(const std::string& title, const std::string& artist,
