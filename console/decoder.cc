@@ -115,6 +115,17 @@ Next HandlePlayState(PlayerState& state, const std::string& line) {
   return Next::GoOn();
 }
 
+// The ready line of a decoder started in place of one that ended.
+void ReloadTrack(PlayerState& state) {
+  if (!state.playing) return;
+  const int paused = state.paused;
+  LoadTrack(state);
+  if (paused) {
+    SendDecoderCommand(state, "PAUSE");
+    state.paused = 1;
+  }
+}
+
 }  // namespace
 
 std::string TitleFromId3Line(const std::string& line) {
@@ -138,6 +149,14 @@ void LoadTrack(PlayerState& state) {
   state.paused = 0;
 }
 
+void DecoderRestarted(PlayerState& state) {
+  state.lineAccumulator.clear();
+  state.lineOverflow = false;
+  state.inInfoBlock = false;
+  // Before any track was loaded the new decoder starts from the first entry.
+  state.reloadOnReady = state.playing || state.paused;
+}
+
 Next HandleDecoderLine(PlayerState& state, const std::string& line) {
   if (state.inInfoBlock) {
     if (StartsWith(line, "@I ")) {
@@ -147,7 +166,10 @@ Next HandleDecoderLine(PlayerState& state, const std::string& line) {
     // The decoder writes a block in one go; anything else means it was cut off.
     state.inInfoBlock = false;
   }
-  if (StartsWith(line, "@R ")) {
+  if (StartsWith(line, "@R ") && state.reloadOnReady) {
+    state.reloadOnReady = false;
+    ReloadTrack(state);
+  } else if (StartsWith(line, "@R ")) {
     state.track = 0;
     // With nothing to play the player waits for keys instead.
     if (state.trackCount > 0) LoadTrack(state);

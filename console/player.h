@@ -4,8 +4,6 @@
 // put fakes in their place.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 
@@ -52,16 +50,15 @@ struct PlayerState {
   int refreshNow = 0;
   uint32_t lastRefresh = 0;
 
+  // The main process's own open description of the line, for DisplayFrames
+  // only: it stays non-blocking whatever the receiver does to its own.
   int serialFd = -1;
   std::string serport;      // reopened when a write finds the line gone
   int serialLost = 0;
   uint32_t lastReopenTry = 0;
   int commIn = -1;
-  int commOut = -1;
   int decoderIn = -1;
   int decoderOut = -1;
-  pid_t receiverPid = -1;
-  pid_t decoderPid = -1;
 
   KeyMap keys = DefaultKeys();
   // Repeat filter of the key handling.
@@ -76,6 +73,9 @@ struct PlayerState {
   bool inInfoBlock = false;
   std::string blockV1Line;
   std::string blockTitle, blockArtist, blockAlbum;
+  // A new decoder replaces one that ended: its ready line loads the current
+  // entry again instead of the first.
+  bool reloadOnReady = false;
 
   Clock* clock = nullptr;
   Mixer* mixer = nullptr;

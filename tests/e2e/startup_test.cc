@@ -118,6 +118,17 @@ INSTANTIATE_TEST_SUITE_P(
                     "Remote mappings file not found!\n\nUnable to open {dir}/no-such-tty\n\n"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
+TEST(Startup, DecoderMissingFromThePath) {
+  SessionOptions options;
+  options.decoder = Decoder::Missing;
+  Session s(options);
+  s.StartOn({"a.mp3"});
+  EXPECT_EQ(s.WaitExit(), 1);
+  EXPECT_EQ(s.Trace(), "Unable to find mpg123 in PATH!\n\n");
+  EXPECT_TRUE(s.Frames().empty());
+  EXPECT_EQ(LeftoverChildren(), "");
+}
+
 TEST(Startup, UnreadableSubdirectoryFailsTheWholeScan) {
   if (geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
   Session s;
