@@ -117,8 +117,9 @@ pid_t ChildProcess::Fork(bool ownGroup, int keepA, int keepB) {
     SignalsHeld held;
     pid = fork();
     if (pid == 0) {
-      // A player killed outright takes its children along; one that died
-      // before this line was reached has already left us to another parent.
+      // A player killed outright takes its children along. A player that
+      // died before this line was reached has already handed this child to
+      // another parent, and the request came too late.
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (getppid() != parent) _exit(1);
       if (ownGroup) setpgid(0, 0);
