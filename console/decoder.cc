@@ -104,17 +104,26 @@ void HandleProgress(PlayerState& state, const std::string& line) {
     state.elapsedSeconds = played;
 }
 
-void HandlePlayState(PlayerState& state, const std::string& line) {
+Next HandlePlayState(PlayerState& state, const std::string& line) {
   int value = 0;
   // A line without a number is not an end of track.
-  if (sscanf(line.c_str() + 3, "%d", &value) != 1) return;
-  if (value != 0 || state.paused != 0) return;
+  if (sscanf(line.c_str() + 3, "%d", &value) != 1) return Next::GoOn();
+  if (value != 0 || state.paused != 0) return Next::GoOn();
   state.track += 1;
-  if (state.track >= state.trackCount) {
-    QuitPlayer(state, 0);
-    return;
-  }
+  if (state.track >= state.trackCount) return Next::Quit(0);
   LoadTrack(state);
+  return Next::GoOn();
+}
+
+// The ready line of a decoder started in place of one that ended.
+void ReloadTrack(PlayerState& state) {
+  if (!state.playing) return;
+  const int paused = state.paused;
+  LoadTrack(state);
+  if (paused) {
+    SendDecoderCommand(state, "PAUSE");
+    state.paused = 1;
+  }
 }
 
 }  // namespace
@@ -140,16 +149,27 @@ void LoadTrack(PlayerState& state) {
   state.paused = 0;
 }
 
-void HandleDecoderLine(PlayerState& state, const std::string& line) {
+void DecoderRestarted(PlayerState& state) {
+  state.lineAccumulator.clear();
+  state.lineOverflow = false;
+  state.inInfoBlock = false;
+  // Before any track was loaded the new decoder starts from the first entry.
+  state.reloadOnReady = state.playing || state.paused;
+}
+
+Next HandleDecoderLine(PlayerState& state, const std::string& line) {
   if (state.inInfoBlock) {
     if (StartsWith(line, "@I ")) {
       HandleInfoBlockLine(state, line);
-      return;
+      return Next::GoOn();
     }
     // The decoder writes a block in one go; anything else means it was cut off.
     state.inInfoBlock = false;
   }
-  if (StartsWith(line, "@R ")) {
+  if (StartsWith(line, "@R ") && state.reloadOnReady) {
+    state.reloadOnReady = false;
+    ReloadTrack(state);
+  } else if (StartsWith(line, "@R ")) {
     state.track = 0;
     // With nothing to play the player waits for keys instead.
     if (state.trackCount > 0) LoadTrack(state);
@@ -163,21 +183,22 @@ void HandleDecoderLine(PlayerState& state, const std::string& line) {
   } else if (StartsWith(line, "@F ")) {
     HandleProgress(state, line);
   } else if (StartsWith(line, "@P ")) {
-    HandlePlayState(state, line);
+    return HandlePlayState(state, line);
   } else {
     Trace("%s\n", Printable(line).c_str());
   }
+  return Next::GoOn();
 }
 
-void HandleDecoderOutput(PlayerState& state, const char* text, size_t length) {
+Next HandleDecoderOutput(PlayerState& state, const char* text, size_t length) {
   for (size_t i = 0; i < length; ++i) {
     const char c = text[i];
     if (c == '\n') {
       const std::string line = std::move(state.lineAccumulator);
       state.lineAccumulator.clear();
       state.lineOverflow = false;
-      HandleDecoderLine(state, line);
-      if (state.ended) return;
+      const Next next = HandleDecoderLine(state, line);
+      if (!next.GoesOn()) return next;
       continue;
     }
     if (state.lineAccumulator.size() < kMaxDecoderLine)
@@ -185,4 +206,5 @@ void HandleDecoderOutput(PlayerState& state, const char* text, size_t length) {
     else
       state.lineOverflow = true;
   }
+  return Next::GoOn();
 }

@@ -17,10 +17,16 @@ void SendDecoderCommand(PlayerState& state, const std::string& line);
 void LoadTrack(PlayerState& state);
 
 // Cuts the text of one read into lines, carrying an unfinished line over.
-void HandleDecoderOutput(PlayerState& state, const char* text, size_t length);
+// Lines after one that ends the program are not looked at.
+Next HandleDecoderOutput(PlayerState& state, const char* text, size_t length);
 
 // Acts on one complete line, given without its line feed.
-void HandleDecoderLine(PlayerState& state, const std::string& line);
+Next HandleDecoderLine(PlayerState& state, const std::string& line);
+
+// A new decoder is about to replace one that ended: the old one's unfinished
+// line is dropped, and the new one's ready line loads the current entry again
+// (paused again if it was paused; nothing when stopped).
+void DecoderRestarted(PlayerState& state);
 
 // Artist - album - title from the three 30-character fields of an "@I ID3:"
 // line, empty fields left out.

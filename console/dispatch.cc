@@ -41,14 +41,12 @@ void VolumeStep(PlayerState& state, int slot) {
   state.volumeBar = VolumeBar(v);
 }
 
-void MoveTrack(PlayerState& state, int by) {
+Next MoveTrack(PlayerState& state, int by) {
   state.track += by;
-  if (state.track >= state.trackCount) {
-    KillPlayer(state);
-    return;
-  }
+  if (state.track >= state.trackCount) return Next::Kill();
   if (state.track < 0) state.track = 0;
   LoadTrack(state);
+  return Next::GoOn();
 }
 
 }  // namespace
@@ -59,11 +57,10 @@ std::string VolumeBar(int volume) {
   return std::string(static_cast<size_t>(volume * 16 / 100), '>');
 }
 
-void PerformSlot(PlayerState& state, int slot) {
+Next PerformSlot(PlayerState& state, int slot) {
   switch (slot) {
     case KeyQuit:
-      QuitPlayer(state, 2);
-      break;
+      return Next::Quit(2);
     case KeyPlay:
       if (state.paused && state.playing) {
         state.paused = 0;
@@ -97,26 +94,23 @@ void PerformSlot(PlayerState& state, int slot) {
       SendDecoderCommand(state, "JUMP -200");
       break;
     case KeyNextTrack:
-      MoveTrack(state, 1);
-      break;
+      return MoveTrack(state, 1);
     case KeyPreviousTrack:
-      MoveTrack(state, -1);
-      break;
+      return MoveTrack(state, -1);
     case KeyForwardTen:
-      MoveTrack(state, 10);
-      break;
+      return MoveTrack(state, 10);
     case KeyBackTen:
-      MoveTrack(state, -10);
-      break;
+      return MoveTrack(state, -10);
     case KeyMode:
       state.seekMode = state.seekMode == 0 ? 1 : state.seekMode == 1 ? 2 : 0;
       break;
     default:  // digits and KeyNone
       break;
   }
+  return Next::GoOn();
 }
 
-void DispatchKey(PlayerState& state, const uint8_t frame[2]) {
+Next DispatchKey(PlayerState& state, const uint8_t frame[2]) {
   const uint16_t code = MakeRemoteCode(frame[0], frame[1]);
   Trace("IR Command: %04X\n", code);
   int slot = LookupKey(state.keys, code);
@@ -126,5 +120,5 @@ void DispatchKey(PlayerState& state, const uint8_t frame[2]) {
     slot = KeyNone;
   state.last_tick = state.clock->Now();
   state.last_command = code;
-  if (slot != KeyNone) PerformSlot(state, slot);
+  return PerformSlot(state, slot);
 }

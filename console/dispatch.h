@@ -9,10 +9,10 @@
 
 constexpr uint32_t kRepeatWindowMs = 300;
 
-void DispatchKey(PlayerState& state, const uint8_t frame[2]);
+Next DispatchKey(PlayerState& state, const uint8_t frame[2]);
 
 // The slot's action alone, without lookup or filter.
-void PerformSlot(PlayerState& state, int slot);
+Next PerformSlot(PlayerState& state, int slot);
 
 // Row of ">" for a volume: 16 marks at 100; volumes above 100 (the mixer is
 // missing) show a full bar.

@@ -1,10 +1,8 @@
 // PlayerState: the one record of the running console player, owned by the
 // main process. The decoder channel, the key handling and the display read and
-// change it; the platform edges (clock, mixer, the two ways out) hang off it so
-// that tests can put fakes in their place.
+// change it; the platform edges (clock, mixer) hang off it so that tests can
+// put fakes in their place.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
@@ -16,12 +14,22 @@
 struct Clock;
 struct Mixer;
 
-// How the program ends. The real one never returns; callers return at once
-// after calling it, so a test fake that does return leaves the state alone.
-struct Exits {
-  virtual ~Exits() = default;
-  virtual void QuitPlayer(int status) = 0;  // "QUIT", SIGTERM, wait, exit(status)
-  virtual void KillPlayer() = 0;            // "QUIT", SIGKILL, wait, exit(0)
+// What the main loop does after a key or a decoder line. The handlers return
+// it instead of ending the process themselves, so that the ending is done in
+// one place, after the handler has left the state as it should be.
+struct Next {
+  enum Kind {
+    kGoOn,
+    kQuit,  // QuitPlayer: "QUIT", SIGTERM, wait, exit(status)
+    kKill,  // KillPlayer: "QUIT", SIGKILL, wait, exit(0)
+  };
+  Kind kind = kGoOn;
+  int status = 0;
+
+  bool GoesOn() const { return kind == kGoOn; }
+  static Next GoOn() { return Next(); }
+  static Next Quit(int status) { return Next{kQuit, status}; }
+  static Next Kill() { return Next{kKill, 0}; }
 };
 
 constexpr size_t kTitleMax = 127;  // characters of PlayerState.title
@@ -42,16 +50,15 @@ struct PlayerState {
   int refreshNow = 0;
   uint32_t lastRefresh = 0;
 
+  // The main process's own open description of the line, for DisplayFrames
+  // only: it stays non-blocking whatever the receiver does to its own.
   int serialFd = -1;
   std::string serport;      // reopened when a write finds the line gone
   int serialLost = 0;
   uint32_t lastReopenTry = 0;
   int commIn = -1;
-  int commOut = -1;
   int decoderIn = -1;
   int decoderOut = -1;
-  pid_t receiverPid = -1;
-  pid_t decoderPid = -1;
 
   KeyMap keys = DefaultKeys();
   // Repeat filter of the key handling.
@@ -66,13 +73,10 @@ struct PlayerState {
   bool inInfoBlock = false;
   std::string blockV1Line;
   std::string blockTitle, blockArtist, blockAlbum;
+  // A new decoder replaces one that ended: its ready line loads the current
+  // entry again instead of the first.
+  bool reloadOnReady = false;
 
   Clock* clock = nullptr;
   Mixer* mixer = nullptr;
-  Exits* exits = nullptr;
-  bool ended = false;  // an exit was taken; nothing more is done
 };
-
-// The two ways out; with the real Exits they do not return.
-void QuitPlayer(PlayerState& state, int status);
-void KillPlayer(PlayerState& state);

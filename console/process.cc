@@ -1,20 +1,17 @@
 #include "console/process.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/prctl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <vector>
 
+#include "console/children.h"
 #include "console/clock.h"
 #include "console/decoder.h"
 #include "console/dispatch.h"
@@ -23,46 +20,30 @@
 #include "console/options.h"
 #include "console/receiver.h"
 #include "console/serial.h"
+#include "console/signals.h"
 #include "console/trace.h"
 
 namespace {
-
-void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
 void SleepMs(int ms) {
   timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
   nanosleep(&ts, nullptr);
 }
 
-// Children of this process that are still running (orphaned grandchildren
-// come here too, as the player is their subreaper).
-std::vector<pid_t> ListChildren() {
-  std::vector<pid_t> children;
-  DIR* proc = opendir("/proc");
-  if (!proc) return children;
-  const pid_t self = getpid();
-  while (dirent* entry = readdir(proc)) {
-    const pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
-    if (pid <= 0) continue;
-    char path[64];
-    snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-    FILE* file = fopen(path, "r");
-    if (!file) continue;
-    char text[512];
-    const size_t n = fread(text, 1, sizeof text - 1, file);
-    fclose(file);
-    text[n] = '\0';
-    const char* close = strrchr(text, ')');
-    int parent = 0;
-    char state = 0;
-    if (close && sscanf(close + 1, " %c %d", &state, &parent) == 2 && parent == self)
-      children.push_back(pid);
+// A player started with a standard descriptor closed would otherwise get the
+// serial line or a pipe in its place, and its traces would go there.
+void OpenStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    const int null = open("/dev/null", O_RDWR);  // the lowest free number: fd
+    if (null > fd) {
+      dup2(null, fd);
+      close(null);
+    }
   }
-  closedir(proc);
-  return children;
 }
 
-// True when no child is left; reaps those that have ended.
+// True when no process below the player is left; reaps those that have ended.
 bool ReapEnded() {
   for (;;) {
     const pid_t pid = waitpid(-1, nullptr, WNOHANG);
@@ -71,74 +52,28 @@ bool ReapEnded() {
   }
 }
 
-// Reaps every child, the decoder behind its shell included, waiting a bounded
-// time: a decoder that ignores both the QUIT line and the signal must not keep
-// the player from ending, nor be left behind.
-void ReapChildren() {
-  for (int waited = 0; !ReapEnded(); waited += 10) {
-    if (waited >= kChildExitWaitMs)
-      for (pid_t pid : ListChildren()) kill(pid, SIGKILL);
-    if (waited >= 2 * kChildExitWaitMs) return;
+// Waits at most ms for every process below the player to end, the decoder
+// behind its shell included (the player is its subreaper).
+bool AllEndedWithin(int ms) {
+  for (int waited = 0;; waited += 10) {
+    if (ReapEnded()) return true;
+    if (waited >= ms) return false;
     SleepMs(10);
   }
 }
 
-class ProcessExits : public Exits {
- public:
-  explicit ProcessExits(PlayerState& state) : state_(state) {}
-
-  void QuitPlayer(int status) override {
-    SendDecoderCommand(state_, "QUIT");
-    kill(state_.decoderPid, SIGTERM);
-    kill(state_.receiverPid, SIGTERM);
-    ReapChildren();
-    exit(status);
+const char* SignalName(int sig) {
+  switch (sig) {
+    case SIGTERM: return "SIGTERM";
+    case SIGINT: return "SIGINT";
+    case SIGHUP: return "SIGHUP";
   }
-
-  void KillPlayer() override {
-    SendDecoderCommand(state_, "QUIT");
-    kill(-state_.decoderPid, SIGKILL);
-    kill(state_.receiverPid, SIGKILL);
-    ReapChildren();
-    exit(0);
-  }
-
- private:
-  PlayerState& state_;
-};
-
-[[noreturn]] void RunDecoder(int outWrite, int inRead) {
-  // The shell takes only single-digit descriptors in a redirection, and a
-  // player started with many descriptors open gets pipe ends above 9.
-  if (outWrite > 9 || inRead > 9) {
-    const int out = dup(outWrite), in = dup(inRead);
-    outWrite = dup2(out, 8);
-    inRead = dup2(in, 9);
-    close(out);
-    close(in);
-  }
-  char command[128];
-  snprintf(command, sizeof command, "mpg123 -R - >&%d 2>&1 0<&%d", outWrite, inRead);
-  execlp("sh", "sh", "-c", command, static_cast<char*>(nullptr));
-  Trace("mpg123 exec error!\n\n");
-  _exit(1);
+  return "signal";
 }
-
-// Waits until a pipe has something or the display is next due.
-void WaitForWork(const PlayerState& state) {
-  int timeout = 0;
-  if (!state.refreshNow)
-    timeout = static_cast<int>(
-        TicksUntilDue(state.clock->Now(), state.lastRefresh, kRefreshIntervalMs));
-  pollfd fds[2] = {{state.decoderOut, POLLIN, 0}, {state.commIn, POLLIN, 0}};
-  poll(fds, 2, timeout);
-}
-
-}  // namespace
 
 // The line went away (a USB adapter pulled out); open it again when it is back.
 // The new description is the main process's own, so it stays non-blocking.
-static void ReopenSerial(PlayerState& state) {
+void ReopenSerial(PlayerState& state) {
   const uint32_t now = state.clock->Now();
   if (now - state.lastReopenTry < kReopenIntervalMs) return;
   state.lastReopenTry = now;
@@ -149,25 +84,161 @@ static void ReopenSerial(PlayerState& state) {
   state.serialLost = 0;
 }
 
-// One pass of the main loop: decoder output, one key, the display.
-static void MainLoopPass(PlayerState& state) {
-  char buffer[128];
-  const ssize_t got = read(state.decoderOut, buffer, sizeof buffer - 1);
-  if (got > 0) {
-    buffer[got] = '\0';
-    HandleDecoderOutput(state, buffer, static_cast<size_t>(got));
-    if (state.ended) return;
+// The running player: its state, its two children and the ways it ends.
+class Spine {
+ public:
+  Spine(PlayerState& state, int receiverLine)
+      : state_(state), receiver_(receiverLine, state.serport) {}
+
+  // Starts both children; false (message printed, nothing left) when one
+  // cannot be started.
+  bool StartChildren();
+  [[noreturn]] void Loop();
+
+ private:
+  Next Pass();
+  Next WaitForWork();
+  Next ChildrenEnded();
+  Next RestartDecoder();
+  [[noreturn]] void End(const Next& next);
+  [[noreturn]] void EndBySignal(int sig);
+  void QuitChildren();
+
+  PlayerState& state_;
+  ReceiverProcess receiver_;
+  DecoderProcess decoder_;
+  RestartBound receiverBound_, decoderBound_;
+};
+
+bool Spine::StartChildren() {
+  if (!receiver_.CreatePipe()) return false;
+  state_.commIn = receiver_.commIn();
+  // The shell may run the decoder as a child of its own; when the shell goes
+  // first, the decoder must come back here to be reaped.
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  if (!receiver_.Start()) return false;
+  if (!decoder_.Start()) {
+    // The receiver already runs; it must not outlive the player.
+    receiver_.Stop(true);
+    AllEndedWithin(kChildExitWaitMs);
+    return false;
   }
-  uint8_t frame[2];
-  if (read(state.commIn, frame, 2) == 2) {
-    DispatchKey(state, frame);
-    if (state.ended) return;
-  }
-  if (state.serialLost) ReopenSerial(state);
-  RefreshDisplay(state);
+  state_.decoderIn = decoder_.input();
+  state_.decoderOut = decoder_.output();
+  return true;
 }
 
+// One pass of the main loop: decoder output, one key, the display.
+Next Spine::Pass() {
+  char buffer[128];
+  const ssize_t got = read(state_.decoderOut, buffer, sizeof buffer - 1);
+  if (got > 0) {
+    buffer[got] = '\0';
+    const Next next = HandleDecoderOutput(state_, buffer, static_cast<size_t>(got));
+    if (!next.GoesOn()) return next;
+  } else if (got == 0) {
+    // End of file: nothing is left to write to it, so the decoder has ended.
+    const Next next = RestartDecoder();
+    if (!next.GoesOn()) return next;
+  }
+  uint8_t frame[2];
+  if (read(state_.commIn, frame, 2) == 2) {
+    const Next next = DispatchKey(state_, frame);
+    if (!next.GoesOn()) return next;
+  }
+  if (state_.serialLost) ReopenSerial(state_);
+  RefreshDisplay(state_);
+  return Next::GoOn();
+}
+
+// Waits until a pipe has something, a signal came or the display is next due.
+Next Spine::WaitForWork() {
+  int timeout = 0;
+  if (!state_.refreshNow)
+    timeout = static_cast<int>(
+        TicksUntilDue(state_.clock->Now(), state_.lastRefresh, kRefreshIntervalMs));
+  pollfd fds[3] = {{state_.decoderOut, POLLIN, 0},
+                   {state_.commIn, POLLIN, 0},
+                   {SignalPipeFd(), POLLIN, 0}};
+  poll(fds, 3, timeout);
+  bool childEnded = false;
+  int ending = 0;
+  while (const int sig = TakeSignal()) {
+    if (sig == SIGCHLD)
+      childEnded = true;
+    else if (ending == 0)
+      ending = sig;
+  }
+  if (ending != 0) EndBySignal(ending);
+  return childEnded ? ChildrenEnded() : Next::GoOn();
+}
+
+Next Spine::ChildrenEnded() {
+  if (decoder_.Ended()) {
+    const Next next = RestartDecoder();
+    if (!next.GoesOn()) return next;
+  }
+  if (receiver_.Ended())
+    return RestartChild(receiver_, receiverBound_, "RX", state_.clock->Now());
+  return Next::GoOn();
+}
+
+Next Spine::RestartDecoder() {
+  DecoderRestarted(state_);
+  const Next next = RestartChild(decoder_, decoderBound_, "mpg123", state_.clock->Now());
+  state_.decoderIn = decoder_.input();
+  state_.decoderOut = decoder_.output();
+  return next;
+}
+
+void Spine::Loop() {
+  for (;;) {
+    Next next = Pass();
+    if (next.GoesOn()) next = WaitForWork();
+    if (!next.GoesOn()) End(next);
+  }
+}
+
+// QuitPlayer's way: the decoder is told to quit, both children are asked to
+// end, and whatever is still there after the wait is killed. The waits are
+// bounded: a decoder that ignores both the line and the signal must neither
+// keep the player from ending nor be left behind.
+void Spine::QuitChildren() {
+  SendDecoderCommand(state_, "QUIT");
+  decoder_.Stop(false);
+  receiver_.Stop(false);
+  if (AllEndedWithin(kChildExitWaitMs)) return;
+  decoder_.Stop(true);
+  receiver_.Stop(true);
+  AllEndedWithin(kChildExitWaitMs);
+}
+
+void Spine::End(const Next& next) {
+  if (next.kind != Next::kKill) {
+    QuitChildren();
+    exit(next.status);
+  }
+  // KillPlayer: the decoder gets a moment to end on its QUIT line, the way a
+  // decoder that is working does; then its whole group is killed.
+  SendDecoderCommand(state_, "QUIT");
+  receiver_.Stop(true);
+  if (!AllEndedWithin(kQuitLineGraceMs)) {
+    decoder_.Stop(true);
+    AllEndedWithin(kChildExitWaitMs);
+  }
+  exit(0);
+}
+
+void Spine::EndBySignal(int sig) {
+  Trace("%s received, quitting\n", SignalName(sig));
+  QuitChildren();
+  RaiseDefault(sig);
+}
+
+}  // namespace
+
 int RunPlayer(int argc, char* argv[]) {
+  OpenStandardDescriptors();
   if (argc < 2) {
     Trace("%s", kUsageText);
     return 1;
@@ -180,57 +251,35 @@ int RunPlayer(int argc, char* argv[]) {
   state.trackCount = static_cast<int>(state.playlist.size());
 
   state.serport = options.serport;
-  state.serialFd = OpenSerial(options.serport);
+  std::string refusal;
+  // Two descriptions of the line: the receiver's, whose flags it sets for its
+  // input notifications, and the main process's own for the display, which
+  // stays non-blocking so that a line that stops draining cannot stop keys.
+  const int receiverLine = OpenSerial(options.serport, &refusal);
+  state.serialFd = receiverLine < 0 ? -1 : OpenSerial(options.serport, &refusal);
   if (state.serialFd < 0) {
-    Trace("Unable to open %s\n\n", options.serport.c_str());
+    if (refusal.empty())
+      Trace("Unable to open %s\n\n", options.serport.c_str());
+    else
+      Trace("Unable to use %s: %s\n\n", options.serport.c_str(), refusal.c_str());
     return 1;
   }
-
-  int comm[2], decOut[2], decIn[2];
-  if (pipe(comm) != 0) {
-    Trace("Unable to create comm pipe!\n\n");
+  if (!FoundInPath("mpg123")) {
+    Trace("Unable to find mpg123 in PATH!\n\n");
     return 1;
   }
-  state.commIn = comm[0];
-  state.commOut = comm[1];
-  SetNonBlocking(state.commIn);
-  if (pipe(decOut) != 0 || pipe(decIn) != 0) {
-    Trace("Unable to create mpg123 stdin/out pipe!\n\n");
+  // SIGTERM, SIGINT and SIGHUP end the player in order; SIGCHLD tells that a
+  // child ended.
+  if (!InstallSignalPipe({SIGTERM, SIGINT, SIGHUP, SIGCHLD})) {
+    Trace("Unable to create signal pipe!\n\n");
     return 1;
   }
-  state.decoderOut = decOut[0];
-  state.decoderIn = decIn[1];
-  SetNonBlocking(state.decoderOut);
-  SetNonBlocking(state.decoderIn);
-
-  // The shell may run the decoder as a child of its own; when the shell goes
-  // first at exit, the decoder must come back here to be reaped.
-  prctl(PR_SET_CHILD_SUBREAPER, 1);
-  state.receiverPid = fork();
-  if (state.receiverPid < 0) {
-    Trace("Unable to create RX process!\n\n");
-    return 1;
-  }
-  if (state.receiverPid == 0) RXthread(state.serialFd, state.commOut, options.serport);
-
-  state.decoderPid = fork();
-  if (state.decoderPid < 0) {
-    Trace("Unable to create mpg123 process!\n\n");
-    // The receiver already runs; it must not outlive the player.
-    kill(state.receiverPid, SIGTERM);
-    waitpid(state.receiverPid, nullptr, 0);
-    return 1;
-  }
-  if (state.decoderPid == 0) RunDecoder(decOut[1], decIn[0]);
 
   static WallClock clock;
   static OssMixer mixer;
-  static ProcessExits exits(state);
   state.clock = &clock;
   state.mixer = &mixer;
-  state.exits = &exits;
-  for (;;) {
-    MainLoopPass(state);
-    WaitForWork(state);
-  }
+  static Spine spine(state, receiverLine);
+  if (!spine.StartChildren()) return 1;
+  spine.Loop();
 }

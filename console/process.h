@@ -2,10 +2,11 @@
 // (receiver and decoder), the main loop and the ways out.
 #pragma once
 
-#include "console/player.h"
-
 // Bound on waiting for the children at exit before they are killed outright.
 constexpr int kChildExitWaitMs = 2000;
+// A track key past the end kills the decoder, after this long for it to end
+// on the QUIT line it was sent first.
+constexpr int kQuitLineGraceMs = 500;
 
 // Runs the whole program; returns only an exit status of a start-up failure.
 int RunPlayer(int argc, char* argv[]);

@@ -1,10 +1,23 @@
 #include "console/serial.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstring>
+
+namespace {
+// What a descriptor that is no terminal stands for, as a user would name it.
+const char* KindOf(int fd) {
+  struct stat info;
+  if (fstat(fd, &info) != 0) return "not a terminal";
+  if (S_ISREG(info.st_mode)) return "a regular file, not a terminal";
+  if (S_ISFIFO(info.st_mode)) return "a FIFO, not a terminal";
+  if (S_ISSOCK(info.st_mode)) return "a socket, not a terminal";
+  return "a device that is not a terminal";
+}
+}  // namespace
 
 void ConfigureSerial(int fd) {
   termios settings;
@@ -17,9 +30,16 @@ void ConfigureSerial(int fd) {
   tcsetattr(fd, TCSANOW, &settings);
 }
 
-int OpenSerial(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+int OpenSerial(const std::string& path, std::string* refusal) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
+  // Display frames written to a file would overwrite it, and frames written
+  // into a FIFO come back as keys.
+  if (!isatty(fd)) {
+    if (refusal) *refusal = KindOf(fd);
+    close(fd);
+    return -1;
+  }
   ConfigureSerial(fd);
   return fd;
 }

@@ -19,7 +19,8 @@ struct Run {
   PlayerState state;
   FakeClock clock;
   FakeMixer mixer;
-  FakeExits exits;
+  Endings exits;
+  bool ended = false;
   std::string trace;
   MemFile& commands;
 
@@ -31,15 +32,18 @@ struct Run {
     state.serialFd = NullFd();
     state.clock = &clock;
     state.mixer = &mixer;
-    state.exits = &exits;
+  }
+
+  void Feed(const char* text, size_t length) {
+    ended = !exits.Note(HandleDecoderOutput(state, text, length)).GoesOn();
   }
 
   void CheckInvariants() const {
     FUZZ_CHECK(state.title.size() <= kTitleMax);
     FUZZ_CHECK(state.lineAccumulator.size() <= kMaxDecoderLine);
-    FUZZ_CHECK(state.ended == !exits.quits.empty());
+    FUZZ_CHECK(ended == !exits.quits.empty());
     FUZZ_CHECK(exits.quits.size() <= 1);
-    if (!state.ended) {
+    if (!ended) {
       FUZZ_CHECK(state.track >= 0);
       FUZZ_CHECK(state.track < state.trackCount || state.track == 0);
     }
@@ -58,26 +62,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   Run whole(tracks, wholeCommands);
   SetTraceCapture(&whole.trace);
-  HandleDecoderOutput(whole.state, text.data(), text.size());
+  whole.Feed(text.data(), text.size());
   whole.CheckInvariants();
 
   Run split(tracks, splitCommands);
   SetTraceCapture(&split.trace);
   size_t at = 0;
-  for (size_t i = 0; at < text.size() && !split.state.ended; ++i) {
+  for (size_t i = 0; at < text.size() && !split.ended; ++i) {
     size_t n = splits.empty() ? 1 : splits[i % splits.size()];
     if (n > text.size() - at) n = text.size() - at;
-    HandleDecoderOutput(split.state, text.data() + at, n);
+    split.Feed(text.data() + at, n);
     at += n;
     split.CheckInvariants();
     // The main loop refreshes the display between reads; titles the decoder
     // made up go through the ticker here.
     split.clock.now += 97;
-    if (!split.state.ended) RefreshDisplay(split.state);
+    if (!split.ended) RefreshDisplay(split.state);
   }
   SetTraceCapture(nullptr);
 
-  FUZZ_CHECK(whole.state.ended == split.state.ended);
+  FUZZ_CHECK(whole.ended == split.ended);
   FUZZ_CHECK(whole.exits.quits == split.exits.quits);
   FUZZ_CHECK(whole.state.track == split.state.track);
   FUZZ_CHECK(whole.state.playing == split.state.playing);

@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PlayerState state;
   FakeClock clock;
   FakeMixer mixer;
-  FakeExits exits;
+  Endings exits;
+  bool ended = false;
   const int tracks = config & 15;
   for (int i = 0; i < tracks; ++i) state.playlist.push_back("/m/" + std::to_string(i) + ".mp3");
   state.trackCount = tracks;
@@ -36,13 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   state.serialFd = NullFd();
   state.clock = &clock;
   state.mixer = &mixer;
-  state.exits = &exits;
 
   std::string trace;
   SetTraceCapture(&trace);
   FrameAssembler assembler;
   uint64_t monotonic = 0;
-  while (!in.empty() && !state.ended) {
+  while (!in.empty() && !ended) {
     const uint8_t control = in.Byte();
     const uint32_t passed = static_cast<uint32_t>(control >> 1) * 5;
     clock.now += passed;
@@ -58,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t frame[2];
     const bool complete = assembler.Take(in.Here(), count, monotonic, frame);
     in.Skip(static_cast<size_t>(count));
-    if (complete) DispatchKey(state, frame);
-    if (state.ended) break;
+    if (complete) ended = !exits.Note(DispatchKey(state, frame)).GoesOn();
+    if (ended) break;
     RefreshDisplay(state);
     trace.clear();
 
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(StatusLine(state).size() >= 16);
   }
   SetTraceCapture(nullptr);
-  FUZZ_CHECK(state.ended == !exits.quits.empty());
+  FUZZ_CHECK(ended == !exits.quits.empty());
   FUZZ_CHECK(exits.quits.size() <= 1);
   return 0;
 }

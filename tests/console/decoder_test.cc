@@ -7,7 +7,7 @@
 
 namespace {
 void Feed(TestPlayer& p, const std::string& text) {
-  HandleDecoderOutput(p.state, text.data(), text.size());
+  p.exits.Note(HandleDecoderOutput(p.state, text.data(), text.size()));
 }
 
 std::string Id3Line(const std::string& title, const std::string& artist,
@@ -52,6 +52,34 @@ TEST(DecoderChannel, ReadyStartsFromTheFirstEntryEveryTime) {
   Feed(p, "@R\n@Rx\n");
   EXPECT_EQ(p.Commands(), "");
   EXPECT_EQ(p.TakeTrace(), "@R\n@Rx\n");
+}
+
+// A decoder started in place of one that ended picks up where it was.
+TEST(DecoderChannel, ReadyOfANewDecoderReloadsTheCurrentEntry) {
+  TestPlayer p;
+  Feed(p, "@R x\n@P 0\n@F 1 2 3.0 4.0\n@I {\n@I ID3v2.tit");
+  p.Commands();
+  DecoderRestarted(p.state);
+  Feed(p, "@R new\n");
+  EXPECT_EQ(p.Commands(), "LOAD /m/t2.mp3\n");
+  EXPECT_FALSE(p.state.inInfoBlock);
+  Feed(p, "@R again\n");  // a ready line of the same decoder starts over
+  EXPECT_EQ(p.Commands(), "LOAD /m/t1.mp3\n");
+  Feed(p, "@P 0\n");
+  p.state.paused = 1;
+  p.Commands();
+  DecoderRestarted(p.state);
+  Feed(p, "@R new\n");
+  EXPECT_EQ(p.Commands(), "LOAD /m/t2.mp3\nPAUSE\n");
+  EXPECT_EQ(p.state.paused, 1);
+  p.state.playing = 0;  // stopped: stays stopped
+  DecoderRestarted(p.state);
+  Feed(p, "@R new\n");
+  EXPECT_EQ(p.Commands(), "");
+  TestPlayer fresh;  // never loaded: the first entry, as at start
+  DecoderRestarted(fresh.state);
+  Feed(fresh, "@R new\n");
+  EXPECT_EQ(fresh.Commands(), "LOAD /m/t1.mp3\n");
 }
 
 TEST(DecoderChannel, ReadyWithAnEmptyListLoadsNothing) {

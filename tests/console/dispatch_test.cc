@@ -9,7 +9,7 @@ namespace {
 void Press(TestPlayer& p, uint16_t code, uint32_t afterMs = 1000) {
   p.clock.now += afterMs;
   const uint8_t frame[2] = {static_cast<uint8_t>(code & 0xFF), static_cast<uint8_t>(code >> 8)};
-  DispatchKey(p.state, frame);
+  p.exits.Note(DispatchKey(p.state, frame));
 }
 
 constexpr uint16_t kQuit = 0x350C, kPlay = 0x3535, kPause = 0x3530, kStop = 0x3536,
@@ -20,9 +20,9 @@ constexpr uint16_t kQuit = 0x350C, kPlay = 0x3535, kPause = 0x3530, kStop = 0x35
 TEST(DispatchKey, TracesEveryFrameWithTheToggleBitCleared) {
   TestPlayer p;
   const uint8_t toggled[2] = {0x0C, 0x3D};
-  DispatchKey(p.state, toggled);
+  p.exits.Note(DispatchKey(p.state, toggled));
   const uint8_t high[2] = {0x85, 0x38};
-  DispatchKey(p.state, high);
+  p.exits.Note(DispatchKey(p.state, high));
   EXPECT_EQ(p.TakeTrace(), "IR Command: 350C\nIR Command: F785\n");
   EXPECT_EQ(p.exits.quits, std::vector<int>{2});
 }

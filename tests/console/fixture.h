@@ -1,5 +1,5 @@
 // A player in a test: real pipes stand in for the decoder's input and the
-// serial line; clock, mixer and the ways out are fakes.
+// serial line; clock and mixer are fakes.
 #pragma once
 
 #include <fcntl.h>
@@ -31,10 +31,14 @@ struct FakeMixer : Mixer {
   }
 };
 
-struct FakeExits : Exits {
-  std::vector<int> quits;  // status, or -1 for a kill
-  void QuitPlayer(int status) override { quits.push_back(status); }
-  void KillPlayer() override { quits.push_back(-1); }
+// The endings a run of handlers asked for: the status, or -1 for a kill.
+struct Endings {
+  std::vector<int> quits;
+  Next Note(Next next) {
+    if (next.kind == Next::kQuit) quits.push_back(next.status);
+    if (next.kind == Next::kKill) quits.push_back(-1);
+    return next;
+  }
 };
 
 class Pipe {
@@ -73,7 +77,7 @@ struct TestPlayer {
   PlayerState state;
   FakeClock clock;
   FakeMixer mixer;
-  FakeExits exits;
+  Endings exits;
   Pipe decoder;
   Pipe serial;
   std::string trace;
@@ -85,7 +89,6 @@ struct TestPlayer {
     state.serialFd = serial.writer();
     state.clock = &clock;
     state.mixer = &mixer;
-    state.exits = &exits;
     SetTraceCapture(&trace);
   }
   ~TestPlayer() { SetTraceCapture(nullptr); }

@@ -28,18 +28,50 @@ bool PressUntilSeen(Session& s, uint16_t code, int timeoutMs) {
   return false;
 }
 
+// A new decoder takes over and plays the entry that was playing.
 TEST(Faults, DecoderKilledMidTrack) {
   Session s;
-  s.StartOn({"a.mp3", "b.mp3"});
-  ASSERT_TRUE(s.WaitReady());
-  ASSERT_TRUE(s.WaitForCommand("LOAD a.mp3"));
-  s.DecoderSays("@F 10 100 0.50 9.50\n");
+  ASSERT_TRUE(s.StartPlaying({"a.mp3", "b.mp3"}));
+  s.DecoderSays("@P 0\n");
+  ASSERT_TRUE(s.WaitForCommand("LOAD b.mp3"));
   ASSERT_TRUE(s.Sync());
   ASSERT_GT(s.DecoderPid(), 0);
   kill(s.DecoderPid(), SIGKILL);
-  EXPECT_LT(CpuShareOver(s, 2000), kSpinning);
+  EXPECT_TRUE(s.WaitForTrace("mpg123 process ended, starting it again"));
+  EXPECT_TRUE(s.WaitFor([&] { return s.CountCommand("LOAD b.mp3") == 2; }));
+  EXPECT_LT(CpuShareOver(s, 1000), kSpinning);
   EXPECT_TRUE(s.Press(kPause));
-  EXPECT_TRUE(s.Press(kVolumeUp));
+  EXPECT_TRUE(s.WaitForCommand("PAUSE"));
+  s.SendKey(kQuit);
+  EXPECT_EQ(s.WaitExit(10000), 2);
+  EXPECT_EQ(LeftoverChildren(), "");
+}
+
+// A decoder that cannot stay up is not started for ever.
+TEST(Faults, DecoderEndingFourTimesInAMinuteEndsThePlayer) {
+  Session s;
+  s.StartOn({"a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  for (int loads = 1; loads <= 4; ++loads) {
+    ASSERT_TRUE(s.WaitFor([&] { return s.CountCommand("LOAD a.mp3") == size_t(loads); }));
+    ASSERT_TRUE(s.WaitFor([&] { return s.DecoderPid() > 0; }));
+    kill(s.DecoderPid(), SIGKILL);
+  }
+  EXPECT_EQ(s.WaitExit(10000), 1);
+  EXPECT_EQ(s.CountTrace("mpg123 process ended, starting it again"), 3u);
+  EXPECT_EQ(s.TraceLines().back(), "");
+  EXPECT_EQ(s.CountTrace("mpg123 process ended 4 times within 60 s!"), 1u);
+  EXPECT_EQ(LeftoverChildren(), "");
+}
+
+TEST(Faults, ReceiverKilledKeysComeBack) {
+  Session s;
+  s.StartOn({"a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  ASSERT_GT(s.ReceiverPid(), 0);
+  kill(s.ReceiverPid(), SIGKILL);
+  EXPECT_TRUE(s.WaitForTrace("RX process ended, starting it again"));
+  EXPECT_TRUE(PressUntilSeen(s, kPause, 5000)) << s.Trace();
   s.SendKey(kQuit);
   EXPECT_EQ(s.WaitExit(10000), 2);
   EXPECT_EQ(LeftoverChildren(), "");

@@ -9,6 +9,7 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -205,6 +206,7 @@ Session::~Session() {
 
 void Session::WriteWrapper() {
   const std::string target = binDir_ + "/mpg123";
+  if (options_.decoder == Decoder::Missing) return;
   if (options_.decoder == Decoder::Fake) {
     symlink(FAKE_DECODER_BIN, target.c_str());
     return;
@@ -229,8 +231,13 @@ void Session::Start(const std::vector<std::string>& args) {
     dup2(out[1], STDOUT_FILENO);
     const int null = open("/dev/null", O_RDONLY);
     dup2(null, STDIN_FILENO);
+    if (options_.closedStdout) close(STDOUT_FILENO);
     const char* path = getenv("PATH");
-    setenv("PATH", (binDir_ + ":" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
+    setenv("PATH",
+           options_.decoder == Decoder::Missing
+               ? binDir_.c_str()
+               : (binDir_ + ":" + (path ? path : "/usr/bin:/bin")).c_str(),
+           1);
     setenv("FAKE_DECODER_LOG", logPath_.c_str(), 1);
     setenv("FAKE_DECODER_FIFO", fifoPath_.c_str(), 1);
     setenv("FAKE_DECODER_READY", options_.ready.c_str(), 1);
@@ -290,6 +297,11 @@ bool Session::WaitReady(int timeoutMs) {
   return WaitFor([this] { return !Frames().empty() && ReceiverArmed(); }, timeoutMs);
 }
 
+bool Session::StartPlaying(const std::vector<std::string>& list) {
+  StartOn(list);
+  return WaitReady() && WaitForCommand("LOAD " + list.front());
+}
+
 void Session::SetClock(uint64_t ms) {
   // Written whole into a new file and renamed, so a reader never sees half.
   const std::string next = clockPath_ + ".next";
@@ -302,6 +314,14 @@ void Session::SendBytes(const std::string& bytes) { WriteAll(master_, bytes); }
 void Session::HangUp() {
   close(master_);
   master_ = -1;
+}
+
+void Session::SuspendLineOutput(bool suspend) { tcflow(slaveHold_, suspend ? TCOOFF : TCOON); }
+
+void Session::CloseTrace() {
+  Pump(0);
+  close(outRead_);
+  outRead_ = -1;
 }
 
 std::string Session::LinkPath() {
@@ -439,6 +459,19 @@ bool Session::Running() {
   return false;
 }
 
+void Session::Signal(int sig) { kill(pid_, sig); }
+
+bool Session::NothingLeftWithin(int timeoutMs) {
+  return WaitFor(
+      [this] {
+        Running();
+        for (pid_t child : ChildrenOfThisProcess())
+          if (child != pid_) waitpid(child, nullptr, WNOHANG);
+        return ChildrenOfThisProcess().empty();
+      },
+      timeoutMs);
+}
+
 int Session::WaitExit(int timeoutMs) {
   if (!WaitFor([this] { return !Running(); }, timeoutMs)) return -1;
   // The trace written just before the exit.
@@ -461,22 +494,28 @@ size_t Session::CountCommand(const std::string& line) const {
   return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
-pid_t Session::DecoderPid() const {
+pid_t Session::FindBelow(const std::string& comm, bool childOnly) const {
   DIR* proc = opendir("/proc");
   if (!proc) return -1;
   pid_t found = -1;
   while (dirent* entry = readdir(proc)) {
     const pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
-    if (pid <= 0 || ReadFile("/proc/" + std::string(entry->d_name) + "/comm") != "mpg123\n")
+    if (pid <= 0 || ReadFile("/proc/" + std::string(entry->d_name) + "/comm") != comm + "\n")
       continue;
-    // Its parent is the player's shell, or the player itself.
     ProcStat stat;
-    for (pid_t up = pid; up > 1 && found < 0 && ReadProcStat(up, stat); up = stat.parent)
+    for (pid_t up = pid; up > 1 && found < 0 && ReadProcStat(up, stat); up = stat.parent) {
       if (stat.parent == pid_) found = pid;
+      if (childOnly) break;
+    }
   }
   closedir(proc);
   return found;
 }
+
+// Its parent is the player's shell, or the player itself.
+pid_t Session::DecoderPid() const { return FindBelow("mpg123", false); }
+
+pid_t Session::ReceiverPid() const { return FindBelow("norvelo", true); }
 
 std::vector<std::string> Session::CommandsSince(size_t mark) const {
   std::vector<std::string> commands = Commands();

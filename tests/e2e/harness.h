@@ -55,7 +55,7 @@ struct DisplayFrame {
   std::string line1, line2;
 };
 
-enum class Decoder { Fake, Real };
+enum class Decoder { Fake, Real, Missing };  // Missing: no mpg123 on PATH
 
 struct SessionOptions {
   Decoder decoder = Decoder::Fake;
@@ -65,6 +65,7 @@ struct SessionOptions {
   bool setClock = false;                        // the player's wall clock is SetClock's
   int extraDescriptors = 0;                     // opened in the player before it starts
   bool unprivileged = false;  // started as nobody, whom file permissions stop (tests run as root)
+  bool closedStdout = false;                    // started with standard output closed
 };
 
 // Marks this process as the reaper of orphans, so that anything the player
@@ -93,6 +94,8 @@ class Session {
   // Start-up is over once the first DisplayFrame came and the receiver owns
   // the line's input notifications; frames written before that may wait.
   bool WaitReady(int timeoutMs = kWaitMs);
+  // StartOn, WaitReady, and the decoder asked to load the first entry.
+  bool StartPlaying(const std::vector<std::string>& list);
 
   // The player's wall clock in milliseconds since the epoch (setClock only);
   // it stands still until set again.
@@ -101,6 +104,11 @@ class Session {
   void SendBytes(const std::string& bytes);
   // Closes the control unit's end of the line, as a pulled cable would.
   void HangUp();
+  // Output on the line stopped (as by an XOFF) or started again.
+  void SuspendLineOutput(bool suspend);
+  // Closes the reading end of the player's standard output, as a pager that
+  // quit would; the trace read so far stays.
+  void CloseTrace();
   // The line as a symbolic link to the pseudo-terminal, the way a USB serial
   // adapter has a path that goes away and comes back.
   std::string LinkPath();
@@ -134,6 +142,12 @@ class Session {
   // Exit status, or -1 when the player did not exit in time (or was signalled).
   int WaitExit(int timeoutMs = kWaitMs);
   bool Running();
+  void Signal(int sig);
+  // The signal that ended the player, or 0.
+  int ExitSignal() const { return status_ >= 1000 ? status_ - 1000 : 0; }
+  // Waits until no process started by the player is left, reaping those that
+  // came to this process when the player went first.
+  bool NothingLeftWithin(int timeoutMs);
 
   const std::string& Trace() const { return out_; }
   std::vector<std::string> TraceLines() const;
@@ -143,13 +157,19 @@ class Session {
   std::vector<std::string> CommandsSince(size_t mark) const;
   // Complete frames so far.
   std::vector<DisplayFrame> Frames() const;
+  // Every byte the player wrote to the line.
+  const std::string& LineBytes() const { return display_; }
   pid_t pid() const { return pid_; }
   // The running decoder below the player (behind its shell), or -1.
   pid_t DecoderPid() const;
+  // The receiver process (the player's child of its own name), or -1.
+  pid_t ReceiverPid() const;
 
  private:
   void OpenLine();
   void WriteWrapper();
+  // A process named comm that is the player's child, or else below it.
+  pid_t FindBelow(const std::string& comm, bool childOnly) const;
   bool ReceiverArmed();
 
   SessionOptions options_;

@@ -1,8 +1,10 @@
 // The player with the real decoder (its dummy output decodes at full speed,
 // so every track ends at once) on MP3 files made here with the encoder.
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -117,6 +119,25 @@ TEST_F(RealDecoder, KeysReachTheIdleDecoderAndQuitEnds) {
   s.SendKey(kQuit);
   EXPECT_EQ(s.WaitExit(), 2);
   EXPECT_EQ(LeftoverChildren(), "");
+}
+
+// No pipe end of the player, no serial line, nothing its starter left open.
+TEST_F(RealDecoder, DecoderHoldsOnlyItsStandardDescriptors) {
+  s.dir().MakeDir("empty");
+  s.StartOn({"-r", s.dir().Join("empty")});
+  ASSERT_TRUE(s.WaitReady());
+  ASSERT_TRUE(s.WaitFor([&] { return s.DecoderPid() > 0; }));
+  Lines fds;
+  const std::string fdDir = "/proc/" + std::to_string(s.DecoderPid()) + "/fd";
+  DIR* dir = opendir(fdDir.c_str());
+  ASSERT_NE(dir, nullptr);
+  while (dirent* entry = readdir(dir))
+    if (entry->d_name[0] != '.') fds.push_back(entry->d_name);
+  closedir(dir);
+  std::sort(fds.begin(), fds.end());
+  EXPECT_EQ(fds, (Lines{"0", "1", "2"}));
+  s.SendKey(kQuit);
+  EXPECT_EQ(s.WaitExit(), 2);
 }
 
 TEST_F(RealDecoder, ThreeHundredEntriesPlayInOrder) {

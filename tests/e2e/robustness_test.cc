@@ -53,8 +53,8 @@ TEST(Robustness, LongPlayListPathIsLoadedWhole) {
   EXPECT_EQ(s.WaitExit(), 2);
 }
 
-// The player does not notice a decoder that has gone: keys and the display
-// go on, and the quit key still ends it.
+// Keys and the display go on while a decoder that has gone is replaced, and
+// the quit key still ends it.
 TEST(Robustness, DecoderGoneKeysAndDisplayGoOn) {
   Session s;
   s.StartOn({"a.mp3", "b.mp3"});

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -65,6 +67,8 @@ TEST_P(StartupFailure, PrintsItsMessageAndLeavesNoChild) {
   EXPECT_EQ(s.Trace(), Expand(GetParam().output, s.dir().path()));
   EXPECT_EQ(LeftoverChildren(), "");
   EXPECT_TRUE(s.Commands().empty());
+  std::ifstream file(s.dir().Join("file.txt"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "x");  // never written to
 }
 
 const std::string kNoDevice = "{dir}/no-such-tty";
@@ -89,10 +93,25 @@ INSTANTIATE_TEST_SUITE_P(
                     "Unable to open {dir}/no-such-tty\n\n"},
         FailureCase{"DeviceMissingAfterEmptyScan", {"-s", kNoDevice, "-r", "{dir}/empty"},
                     "Unable to open {dir}/no-such-tty\n\n"},
+        FailureCase{"DeviceIsARegularFile", {"-s", "{dir}/file.txt", "a.mp3"},
+                    "Unable to use {dir}/file.txt: a regular file, not a terminal\n\n"},
+        FailureCase{"DeviceIsNotATerminal", {"-s", "/dev/null", "a.mp3"},
+                    "Unable to use /dev/null: a device that is not a terminal\n\n"},
         FailureCase{"MappingsFileMissingDoesNotStop",
                     {"-m", "{dir}/no-such-map", "-s", kNoDevice, "a.mp3"},
                     "Remote mappings file not found!\n\nUnable to open {dir}/no-such-tty\n\n"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+TEST(Startup, DecoderMissingFromThePath) {
+  SessionOptions options;
+  options.decoder = Decoder::Missing;
+  Session s(options);
+  s.StartOn({"a.mp3"});
+  EXPECT_EQ(s.WaitExit(), 1);
+  EXPECT_EQ(s.Trace(), "Unable to find mpg123 in PATH!\n\n");
+  EXPECT_TRUE(s.Frames().empty());
+  EXPECT_EQ(LeftoverChildren(), "");
+}
 
 // A folder the player may not read (lost+found at the top of a music disk)
 // costs only its own tracks.

@@ -64,9 +64,11 @@ int main(int argc, char* argv[]) {
     fputs(kUsage, stderr);
     return 1;
   }
-  UniqueFd serial(OpenSerial(device));
+  std::string refusal;
+  UniqueFd serial(OpenSerial(device, &refusal));
   if (!serial.Valid()) {
-    fprintf(stderr, "norvelo-learn: unable to open %s: %s\n", device.c_str(), strerror(errno));
+    fprintf(stderr, "norvelo-learn: unable to %s %s: %s\n", refusal.empty() ? "open" : "use",
+            device.c_str(), refusal.empty() ? strerror(errno) : refusal.c_str());
     return 1;
   }
 

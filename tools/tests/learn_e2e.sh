@@ -18,6 +18,14 @@ wait 150
 KEYS
 for i in $(seq 4 24); do printf 'enter\nwait 60\n' >>"$TMP/learn.keys"; done
 
+# A mappings file named as the device by mistake is refused, not read as a line.
+printf '350C\n' >"$TMP/mistake.map"
+timeout 10 "$BIN/norvelo-learn" -s "$TMP/mistake.map" "$TMP/unused.map" </dev/null 2>"$TMP/refused.err"
+[ $? -eq 1 ] || fail "norvelo-learn took a regular file for the line"
+grep -q "unable to use $TMP/mistake.map: a regular file, not a terminal" "$TMP/refused.err" ||
+  fail "no reason given for the refused device"
+[ "$(cat "$TMP/mistake.map")" = 350C ] && [ ! -e "$TMP/unused.map" ] || fail "files changed"
+
 run_unit learn "$TMP/learn.keys" -- "$BIN/norvelo-learn" "$TMP/keys.map"
 status=$?
 [ $status -eq 0 ] || fail "norvelo-learn ended with $status"

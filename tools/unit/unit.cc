@@ -20,6 +20,7 @@
 #include <iostream>
 
 #include "console/keymap.h"
+#include "console/signals.h"
 #include "console/trace.h"
 #include "link/link.h"
 #include "tools/common/posix.h"
@@ -37,31 +38,6 @@ constexpr uint32_t kQuietMs = 30;
 // Grace for the program's processes between SIGTERM and SIGKILL.
 constexpr uint32_t kStopGraceMs = 2000;
 constexpr size_t kPaneRows = 8;
-
-int signalPipe[2] = {-1, -1};
-
-void OnSignal(int sig) {
-  const int saved = errno;
-  const unsigned char b = static_cast<unsigned char>(sig);
-  if (write(signalPipe[1], &b, 1) < 0) {
-  }
-  errno = saved;
-}
-
-bool InstallSignals() {
-  if (pipe(signalPipe) != 0) return false;
-  for (int fd : signalPipe) {
-    SetNonBlocking(fd);
-    SetCloseOnExec(fd);
-  }
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
-  for (int sig : {SIGCHLD, SIGINT, SIGTERM, SIGHUP, SIGWINCH}) sigaction(sig, &sa, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-  return true;
-}
 
 struct Pty {
   UniqueFd master;
@@ -165,9 +141,7 @@ bool StartChild(const std::vector<std::string>& args, bool capture, Child& child
   }
   if (pid == 0) {
     setpgid(0, 0);
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    for (int sig : {SIGCHLD, SIGINT, SIGTERM, SIGHUP, SIGWINCH, SIGPIPE}) sigaction(sig, &dfl, nullptr);
+    ResetSignalsInChild();
     dup2(in[0], STDIN_FILENO);
     if (capture) {
       dup2(out[1], STDOUT_FILENO);
@@ -392,7 +366,7 @@ void Unit::Draw(bool clear) {
 
 bool Unit::Start(std::string& error) {
   if (!OpenPty(pty_, error)) return false;
-  if (!InstallSignals()) {
+  if (!InstallSignalPipe({SIGCHLD, SIGINT, SIGTERM, SIGHUP, SIGWINCH})) {
     error = "cannot create the signal pipe";
     return false;
   }
@@ -480,7 +454,7 @@ bool Unit::PollOnce(int timeout) {
   int count = 0;
   // A byte under way: the rest waits in the pseudo-terminal until it is in.
   fds[count++] = {pty_.master.Get(), static_cast<short>(line_.busy ? 0 : POLLIN), 0};
-  fds[count++] = {signalPipe[0], POLLIN, 0};
+  fds[count++] = {SignalPipeFd(), POLLIN, 0};
   const int keyboard = interactive() ? count : -1;
   if (keyboard >= 0) fds[count++] = {STDIN_FILENO, POLLIN, 0};
   const int output = child_.output.Valid() ? count : -1;
@@ -493,11 +467,9 @@ bool Unit::PollOnce(int timeout) {
   DisplayLines lines;
   if (parser_.Pending() && now - lastByte_ >= kQuietMs && parser_.Flush(lines)) ShowFrame(lines, now);
   if (fds[1].revents & POLLIN) {
-    unsigned char sigs[32];
-    const ssize_t n = read(signalPipe[0], sigs, sizeof sigs);
-    for (ssize_t i = 0; i < n; ++i) {
-      if (sigs[i] == SIGCHLD) Reap(child_);
-      else if (sigs[i] == SIGWINCH) Draw(true);
+    while (const int sig = TakeSignal()) {
+      if (sig == SIGCHLD) Reap(child_);
+      else if (sig == SIGWINCH) Draw(true);
       else leave_ = true;
     }
   }
