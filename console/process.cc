@@ -259,9 +259,9 @@ int RunPlayer(int argc, char* argv[]) {
   state.serialFd = receiverLine < 0 ? -1 : OpenSerial(options.serport, &refusal);
   if (state.serialFd < 0) {
     if (refusal.empty())
-      Trace("Unable to open %s\n\n", options.serport.c_str());
+      Trace("Unable to open %s\n\n", Printable(options.serport).c_str());
     else
-      Trace("Unable to use %s: %s\n\n", options.serport.c_str(), refusal.c_str());
+      Trace("Unable to use %s: %s\n\n", Printable(options.serport).c_str(), refusal.c_str());
     return 1;
   }
   if (!FoundInPath("mpg123")) {

@@ -97,7 +97,7 @@ void RXthread(int serialFd, int commOut, const std::string& serport) {
       fd = OpenSerial(serport);
       if (fd >= 0) {
         Attach(fd);
-        Trace("Serial line back: %s\n", serport.c_str());
+        Trace("Serial line back: %s\n", Printable(serport).c_str());
       }
       continue;
     }
@@ -116,7 +116,7 @@ void RXthread(int serialFd, int commOut, const std::string& serport) {
       if (line.revents & POLLIN) wait_flag.store(0);
     }
     if (hungUp) {
-      Trace("Serial line lost: %s\n", serport.c_str());
+      Trace("Serial line lost: %s\n", Printable(serport).c_str());
       close(fd);
       fd = -1;
       assembler = FrameAssembler();
