@@ -3,6 +3,7 @@
 #include <cstring>
 #include <thread>
 
+#include "plugin/ports.h"
 #include "plugin/tests/fakes.h"
 
 namespace {
@@ -436,6 +437,25 @@ TEST_F(UpdateFixture, OnePassHandlesOneKeyAndWritesOneFrame) {
   clock.now += 20;
   Pass();
   EXPECT_EQ(host.Take(), Sent{"cmd 40047"});
+}
+
+using Names = std::vector<std::string>;
+
+TEST(PortChoices, MachinePortsInNumberOrderEachOnceAndTheStoredOneKept) {
+  EXPECT_EQ(PortChoices({"COM12", "com3", "COM7", "COM10", "COM7"}, "COM9"),
+            (Names{"COM1", "COM2", "COM3", "COM4", "COM7", "COM9", "COM10", "COM12"}));
+  EXPECT_EQ(PortChoices({}, "com2"), (Names{"COM1", "COM2", "COM3", "COM4"}));
+  // an empty name, or one PortName cannot hold, is never offered
+  EXPECT_EQ(PortChoices({std::string(32, 'X'), ""}, ""), (Names{"COM1", "COM2", "COM3", "COM4"}));
+}
+
+TEST(PortPath, OnlyCom1ToCom9GoWithoutTheDevicePrefix) {
+  EXPECT_EQ(PortPath("COM9"), "COM9");
+  EXPECT_EQ(PortPath("com1"), "com1");
+  EXPECT_EQ(PortPath("COM10"), "\\\\.\\COM10");
+  EXPECT_EQ(PortPath("COM256"), "\\\\.\\COM256");
+  EXPECT_EQ(PortPath("CNCA0"), "\\\\.\\CNCA0");
+  EXPECT_EQ(PortPath("\\\\.\\COM3"), "\\\\.\\COM3");
 }
 
 }  // namespace
