@@ -128,6 +128,13 @@ TEST_F(ReceiverFixture, PortWithoutLineEventsIsPolledQuietly) {
   EXPECT_EQ(e.command, 53);
 }
 
+TEST_F(ReceiverFixture, StopRequestIsNoFailure) {
+  reader.items.push_back({IoStatus::kStopped, 0, 0});
+  Step();
+  EXPECT_EQ(alerts.beeps, 0);
+  EXPECT_EQ(alerts.paused, 0u);  // the thread is on its way out: no retry pause
+}
+
 TEST_F(ReceiverFixture, FullQueueDropsAndCountsTheNewKey) {
   for (int i = 0; i < 35; ++i) {
     reader.Frame(0x35, 0x05);  // system 20, command 53
@@ -421,6 +428,14 @@ TEST_F(UpdateFixture, FramesKeepComingWithoutKeysAndFailuresBeepRarely) {
   EXPECT_GT(serial.frames.size() - before, 19u);
   EXPECT_GE(alerts.beeps, 9);
   EXPECT_LE(alerts.beeps, 11);
+}
+
+TEST_F(UpdateFixture, WriteCutShortByAStopRequestDoesNotBeep) {
+  host.titles[0] = "T";
+  serial.result = IoStatus::kStopped;
+  Pass();
+  EXPECT_EQ(serial.frames.size(), 1u);
+  EXPECT_EQ(alerts.beeps, 0);
 }
 
 TEST_F(UpdateFixture, OnePassHandlesOneKeyAndWritesOneFrame) {
