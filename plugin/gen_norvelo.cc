@@ -6,6 +6,7 @@
 
 #include "plugin/display.h"
 #include "plugin/plugin_record.h"
+#include "plugin/ports.h"
 #include "plugin/receiver.h"
 #include "plugin/resource.h"
 #include "plugin/win32_platform.h"
@@ -151,8 +152,8 @@ int PluginInit() {
 INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
     HWND combo = GetDlgItem(dialog, IDC_PORT);
-    for (const char* name : {"COM1", "COM2", "COM3", "COM4"})
-      SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+    for (const std::string& name : PortChoices(MachinePorts(), PortName))
+      SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
     SendMessageA(combo, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(PortName));
     return 0;
   }

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "plugin/ports.h"
+
 char PortName[32] = "COM1";
 SharedPort SerialHandle;
 
@@ -97,7 +99,8 @@ int OpenCommPort() {
   dcb.Parity = NOPARITY;
   dcb.StopBits = ONESTOPBIT;
 
-  HANDLE port = CreateFileA(PortName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+  const std::string path = PortPath(PortName);
+  HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OVERLAPPED, nullptr);
   if (port != INVALID_HANDLE_VALUE && SetCommState(port, &dcb) && SetCommMask(port, EV_RXCHAR)) {
     SerialHandle.Adopt(port);
@@ -108,6 +111,28 @@ int OpenCommPort() {
   ShowError(text);
   if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
   return 0;
+}
+
+std::vector<std::string> MachinePorts() {
+  std::vector<std::string> ports;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, &key) !=
+      ERROR_SUCCESS)
+    return ports;
+  for (DWORD index = 0;; ++index) {
+    char name[256];
+    char data[64];
+    DWORD nameSize = sizeof name, dataSize = sizeof data - 1, type = 0;
+    const LONG result = RegEnumValueA(key, index, name, &nameSize, nullptr, &type,
+                                      reinterpret_cast<BYTE*>(data), &dataSize);
+    if (result == ERROR_MORE_DATA) continue;  // no port name is that long
+    if (result != ERROR_SUCCESS) break;
+    if (type != REG_SZ) continue;
+    data[dataSize] = '\0';  // stored data need not end in a zero
+    ports.emplace_back(data);
+  }
+  RegCloseKey(key);
+  return ports;
 }
 
 intptr_t Win32Host::Request(unsigned request, uintptr_t arg) {

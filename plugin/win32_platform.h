@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "plugin/host.h"
 
@@ -68,6 +69,9 @@ constexpr DWORD kPortReleaseWaitMs = 1000;
 // Closes any open port and opens PortName with the control unit's settings;
 // 1 on success, 0 after telling the user.
 int OpenCommPort();
+
+// The serial ports the machine has (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM).
+std::vector<std::string> MachinePorts();
 
 void ShowError(const char* text);
 
