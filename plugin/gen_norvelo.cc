@@ -198,7 +198,15 @@ HWND HostWindow() { return Record.hostWindow; }
 
 extern "C" __declspec(dllexport) PluginRecord* winampGetGeneralPurposePlugin() { return &Record; }
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   ModuleInstance = instance;
+  // The wave-out library comes with the plug-in when the host has not loaded
+  // it, and would go with it at every unload; under Wine each unload of it
+  // leaves a dozen handles behind in the host. It stays for the process's
+  // life instead, as it does in any host that plays sound.
+  if (reason == DLL_PROCESS_ATTACH) {
+    HMODULE wave;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, "winmm.dll", &wave);
+  }
   return TRUE;
 }
