@@ -159,6 +159,19 @@ void HostSession::Stop() {
   close(fromHost_);
 }
 
+bool HostSession::Sync(int ms) {
+  const size_t from = std::max(lines.size(), lineMark_);
+  if (!Send("sync")) return false;
+  return PumpUntil([&] {
+    for (size_t i = from; i < lines.size(); ++i)
+      if (lines[i].text == "sync") {
+        lines.erase(lines.begin() + static_cast<long>(i));
+        return true;
+      }
+    return false;
+  }, ms);
+}
+
 bool HostSession::Send(const std::string& line) {
   const std::string text = line + "\n";
   return write(toHost_, text.data(), text.size()) == static_cast<ssize_t>(text.size());

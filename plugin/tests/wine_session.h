@@ -59,6 +59,9 @@ class HostSession {
   void Stop();
 
   bool Send(const std::string& line);
+  // Waits until the host has taken every line sent before: what it said
+  // until then has been collected, and its answer is not kept in lines.
+  bool Sync(int ms = 5000);
   // An IrFrame as the control unit sends it, start bits set.
   bool Key(uint8_t command, uint8_t system = 20);
 
