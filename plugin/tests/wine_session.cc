@@ -73,20 +73,28 @@ bool Prefix::Create() {
   tcsetattr(slave, TCSANOW, &raw);
   fcntl(master, F_SETFL, O_NONBLOCK);
 
-  const fs::path link = fs::path(dir) / "dosdevices" / "com5";
   std::error_code ec;
-  fs::remove(link, ec);
-  fs::create_symlink(slaveName, link, ec);
+  for (const char* port : {"com5", "com7"}) {
+    const fs::path link = fs::path(dir) / "dosdevices" / port;
+    fs::remove(link, ec);
+    fs::create_symlink(slaveName, link, ec);
+  }
   const std::string reg = dir + "/setup.reg";
   std::ofstream(reg) << "REGEDIT4\n\n"
                      << "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug]\n"
                      << "\"Debugger\"=\"\"\n\n"
                      << "[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n"
-                     << "\"COM5\"=\"" << slaveName << "\"\n";
+                     << "\"COM5\"=\"" << slaveName << "\"\n"
+                     << "\"COM7\"=\"" << slaveName << "\"\n";
   if (RunToEnd({kWine, "reg", "import", WindowsPath(reg)}, 60000) != 0) {
     error = "reg import failed";
     return false;
   }
+  // Wine lists its ports in HARDWARE\DEVICEMAP\SERIALCOMM when it starts,
+  // from the settings above: start it afresh, and let it do so now.
+  RunToEnd({"/usr/bin/wineserver", "-k"}, 30000);
+  RunToEnd({"/usr/bin/wineserver", "-w"}, 30000);
+  RunToEnd({kWine, "reg", "query", "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM"}, 60000);
   return true;
 }
 
@@ -200,6 +208,12 @@ bool HostSession::PumpUntil(const std::function<bool()>& done, int ms) {
 
 bool HostSession::WaitLine(const std::string& prefix, int ms) {
   return PumpUntil([&] { return FindLine(prefix) >= 0; }, ms);
+}
+
+std::string HostSession::LineStarting(const std::string& prefix, int ms) {
+  long at = -1;
+  PumpUntil([&] { return (at = FindLine(prefix)) >= 0; }, ms);
+  return at >= 0 ? lines[static_cast<size_t>(at)].text : std::string();
 }
 
 long HostSession::FindLine(const std::string& prefix) {

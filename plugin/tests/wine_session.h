@@ -31,7 +31,8 @@ struct Line {
 };
 
 // A private prefix, set in this process's environment for the programs it
-// starts, whose COM5 is the slave side of a pseudo-terminal held open here.
+// starts, whose COM5 and COM7 are the slave side of a pseudo-terminal held
+// open here; Wine lists both among the machine's ports.
 struct Prefix {
   std::string dir, error;  // error is empty once the prefix is ready
   int master = -1, slave = -1;
@@ -76,6 +77,8 @@ class HostSession {
   // Waits for a host line starting with prefix after those already looked at.
   bool WaitLine(const std::string& prefix, int ms);
   long FindLine(const std::string& prefix);
+  // The whole of that line, or "" when none came.
+  std::string LineStarting(const std::string& prefix, int ms);
   // Host lines after the mark; moves the mark past them.
   std::vector<std::string> Messages();
 
