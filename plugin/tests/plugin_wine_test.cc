@@ -421,17 +421,6 @@ TEST_F(PluginUnderWine, PortChosenAgainAfterStartingWithout) {
   fs::remove(com2, ec);
 }
 
-struct Counts {
-  int threads = -1, handles = -1;
-};
-
-Counts Count(Session& s) {
-  Counts c;
-  s.Send("count");
-  sscanf(s.LineStarting("count ", 5000).c_str(), "count threads=%d handles=%d", &c.threads, &c.handles);
-  return c;
-}
-
 // The host's whole life with the plug-in, fifty times over in one process:
 // load, init, keys and frames in flight, quit, unload, and the host running
 // on for a second with keys still arriving. Nothing of the plug-in may be
@@ -442,7 +431,7 @@ TEST_F(PluginUnderWine, FiftyCyclesOfLoadQuitUnload) {
   s.Send("regset COM5");
   for (const std::string& line : kPlaying) s.Send(line);
   s.Send("wave " + std::to_string(51000 | (51000 << 16)));  // 200: each key sends 205
-  const Counts start = Count(s);
+  const wine::HostSession::Counts start = s.Count();
   ASSERT_GT(start.threads, 0) << s.Log();
   ASSERT_GT(start.handles, 0) << s.Log();
   for (int cycle = 0; cycle < 50; ++cycle) {
@@ -468,7 +457,7 @@ TEST_F(PluginUnderWine, FiftyCyclesOfLoadQuitUnload) {
     s.Messages();
     for (int i = 0; i < 10; ++i) { s.Key(16); s.Pump(100); }
     EXPECT_TRUE(s.Messages().empty()) << s.Log();
-    const Counts now = Count(s);
+    const wine::HostSession::Counts now = s.Count();
     EXPECT_EQ(now.threads, start.threads) << s.Log();
     EXPECT_LE(now.handles, start.handles + 5) << s.Log();
   }

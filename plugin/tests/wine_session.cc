@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -214,6 +215,13 @@ std::string HostSession::LineStarting(const std::string& prefix, int ms) {
   long at = -1;
   PumpUntil([&] { return (at = FindLine(prefix)) >= 0; }, ms);
   return at >= 0 ? lines[static_cast<size_t>(at)].text : std::string();
+}
+
+HostSession::Counts HostSession::Count() {
+  Counts c;
+  if (Send("count"))
+    sscanf(LineStarting("count ", 5000).c_str(), "count threads=%d handles=%d", &c.threads, &c.handles);
+  return c;
 }
 
 long HostSession::FindLine(const std::string& prefix) {

@@ -70,6 +70,12 @@ class HostSession {
   // CPU seconds the host process has used so far.
   double CpuSeconds() const;
 
+  // The host process's threads and handles, -1 each without an answer.
+  struct Counts {
+    int threads = -1, handles = -1;
+  };
+  Counts Count();
+
   // Collects host lines and frames for ms, or until done() holds.
   bool PumpUntil(const std::function<bool()>& done, int ms);
   void Pump(int ms) { PumpUntil([] { return false; }, ms); }
