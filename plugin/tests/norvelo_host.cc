@@ -3,8 +3,9 @@
 // the plug-in sends it. Message boxes, beeps, the wave-out volume and the
 // dialog are caught in the plug-in's import table, so the DLL under test is
 // the unchanged deliverable; so are its Sleep and WriteFile, which time the
-// update pass for the benchmark. It can unload and load the plug-in again as
-// often as asked, and count its own threads and handles meanwhile.
+// update pass for the benchmark, and its TerminateThread. It can unload and
+// load the plug-in again as often as asked, and count its own threads and
+// handles meanwhile.
 #include <windows.h>
 #include <mmsystem.h>
 #include <tlhelp32.h>
@@ -51,6 +52,13 @@ void Say(const std::string& line) {
 int WINAPI FakeMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   Say("box " + std::to_string(owner == Window) + " " + std::to_string(type) + " " + caption + "|" + text);
   return IDOK;
+}
+
+// Quit terminates a worker only when it failed to stop in time; the tests
+// want to know.
+BOOL WINAPI WatchTerminateThread(HANDLE thread, DWORD code) {
+  Say("terminate thread");
+  return TerminateThread(thread, code);
 }
 
 BOOL WINAPI FakeMessageBeep(UINT type) {
@@ -605,7 +613,8 @@ bool LoadPlugin() {
                                    {"user32.dll", "GetDlgItem", Fn(FakeGetDlgItem)},
                                    {"winmm.dll", "waveOutGetVolume", Fn(FakeWaveOutGetVolume)},
                                    {"kernel32.dll", "Sleep", Fn(FakeSleep)},
-                                   {"kernel32.dll", "WriteFile", Fn(FakeWriteFile)}});
+                                   {"kernel32.dll", "WriteFile", Fn(FakeWriteFile)},
+                                   {"kernel32.dll", "TerminateThread", Fn(WatchTerminateThread)}});
   if (StubCommWait) patched = patched && PatchCommWait(Module);
   if (!patched) {
     Say("error patch");

@@ -462,6 +462,7 @@ TEST_F(PluginUnderWine, FiftyCyclesOfLoadQuitUnload) {
     EXPECT_LE(now.handles, start.handles + 5) << s.Log();
   }
   EXPECT_FALSE(s.Said("stale")) << s.Log();
+  EXPECT_FALSE(s.Said("terminate")) << s.Log();  // every worker stopped when asked
 }
 
 }  // namespace
