@@ -14,6 +14,13 @@
 // nothing, so they show where passes begin but not where their work ends.
 // The pseudo-terminal takes a frame at once; on a real 2400-baud line a pass
 // that writes one waits about 142 ms for it, which this cannot show.
+//
+// Then quit: a fresh host loads, starts, quits and unloads the plug-in again
+// and again, with keys on the line, and reports how long each quit took and
+// its own thread and handle counts before and after. The reference is the
+// least a quit can cost in that host: a thread blocked in a wait, told to end
+// through an event and joined. The host answers the line-event waits itself
+// (a DLL loaded again under Wine can hang once a real one was pending).
 #include <signal.h>
 #include <unistd.h>
 
@@ -67,6 +74,20 @@ Passes ReadPasses(const std::vector<wine::Line>& lines, const std::string& kind)
   return out;
 }
 
+double Max(const std::vector<double>& v) { return v.empty() ? -1 : *std::max_element(v.begin(), v.end()); }
+
+// The numbers of the host lines "PREFIX NUMBER".
+std::vector<double> Values(const std::vector<wine::Line>& lines, const std::string& prefix) {
+  std::vector<double> out;
+  for (const wine::Line& l : lines) {
+    if (l.text.rfind(prefix + " ", 0) != 0) continue;
+    std::istringstream in(l.text.substr(prefix.size()));
+    double value = 0;
+    if (in >> value) out.push_back(value);
+  }
+  return out;
+}
+
 bool Fail(const std::string& why) {
   fprintf(stderr, "bench_plugin_pass: %s\n", why.c_str());
   return false;
@@ -82,7 +103,7 @@ constexpr double kFrameBytes = 34, kLineBytesPerSecond = 2400.0 / 10;
 // shares its frame, so the measured rate may be lower.
 constexpr double kExpectedFramesPerSecond = 1000.0 / 500 + 1000.0 / 1000;
 
-bool Run(int seconds, bool rows) {
+bool Run(int seconds) {
   const std::string win64 = WIN64_DIR;
   if (!wine::Prefix::WineInstalled()) return Fail(std::string(wine::kWine) + " is not installed");
   if (access((win64 + "/norvelo_host.exe").c_str(), R_OK) != 0 ||
@@ -124,7 +145,6 @@ bool Run(int seconds, bool rows) {
   for (const wine::Frame& f : s.frames) frames += f.ms >= from && f.ms < to;
   const double framesPerSecond = static_cast<double>(frames) * 1000.0 / static_cast<double>(to - from);
 
-  if (!rows) PrintHeader();
   const std::string span = " (" + std::to_string(seconds) + " s)";
   PrintRow("plug-in pass period, Wine" + span, Mean(plugin.periodMs), Mean(minimal.periodMs), "ms",
            "near the 20 ms sleep");
@@ -140,6 +160,45 @@ bool Run(int seconds, bool rows) {
   return true;
 }
 
+constexpr int kQuitCycles = 20;
+
+bool RunQuits() {
+  wine::Prefix prefix;
+  if (!prefix.Create()) return Fail("Wine prefix: " + prefix.error);
+  wine::HostSession s(prefix, WIN64_DIR);
+  if (!s.Start()) return Fail("the substitute host did not start");
+  s.Send("minquit " + std::to_string(kQuitCycles));
+  if (!s.WaitLine("minquit end", 60000)) return Fail("no minimal quits");
+  for (const char* line : {"stubwait", "regset COM5", "len 10", "pos 2", "play 1", "title 2 Title", "wave 0"})
+    s.Send(line);
+  const wine::HostSession::Counts start = s.Count();
+  for (int cycle = 0; cycle < kQuitCycles && !Interrupted; ++cycle) {
+    if (cycle > 0) {
+      s.Send("load");
+      if (!s.WaitLine("record ", 10000)) return Fail("no load:\n" + s.Log());
+    }
+    s.Send("init");
+    if (!s.WaitLine("init 0", 10000)) return Fail("no init:\n" + s.Log());
+    s.Key(16);  // a key left on the line by the cycle before may act first
+    if (!s.WaitLine("req 122", 3000)) return Fail("no key acted:\n" + s.Log());
+    s.Key(16);
+    s.Send("quit");
+    if (!s.WaitLine("quit done", 5000)) return Fail("no quit:\n" + s.Log());
+    s.Send("unload");
+    if (!s.WaitLine("unloaded", 5000)) return Fail("no unload:\n" + s.Log());
+  }
+  if (Interrupted) return Fail("interrupted");
+  s.Pump(500);
+  const wine::HostSession::Counts end = s.Count();
+  const std::vector<double> quits = Values(s.lines, "quit done"), minimal = Values(s.lines, "minquit");
+  const std::string span = " (" + std::to_string(kQuitCycles) + ")";
+  PrintRow("plug-in quit, mean" + span, Mean(quits), Mean(minimal), "ms", "under 1500 ms");
+  PrintRow("plug-in quit, slowest" + span, Max(quits), Max(minimal), "ms", "under 1500 ms");
+  PrintRow("host threads after the cycles", end.threads, start.threads, "", "the host's own", false);
+  PrintRow("host handles after the cycles", end.handles, start.handles, "", "within a few of the start", false);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -151,5 +210,7 @@ int main(int argc, char* argv[]) {
   }
   signal(SIGINT, OnSignal);
   signal(SIGTERM, OnSignal);
-  return Run(seconds, rows) ? 0 : 1;
+  if (!rows) PrintHeader();
+  const bool passes = Run(seconds);
+  return RunQuits() && passes ? 0 : 1;
 }

@@ -68,7 +68,8 @@ void WriteDisplay(UpdateState& state, const UpdateContext& ctx) {
   if (!state.dirty) return;
   state.dirty = false;
   const std::string frame = BuildDisplayFrame(state.line1, state.line2, true);
-  if (ctx.serial.WriteFrame(frame) != IoStatus::kDone)
+  const IoStatus written = ctx.serial.WriteFrame(frame);
+  if (written != IoStatus::kDone && written != IoStatus::kStopped)
     LimitedBeep(state.beeper, ctx.alerts, ctx.clock.Now());
 }
 

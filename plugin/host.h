@@ -55,8 +55,9 @@ class Alerts {
 
 // How a serial operation ended. kFailedAtOnce means nothing is pending, so the
 // operation's event will not be signalled and must not be waited for. kIdle:
-// the port works but had nothing to report; look again shortly.
-enum class IoStatus { kDone, kFailed, kFailedAtOnce, kIdle };
+// the port works but had nothing to report; look again shortly. kStopped: the
+// thread was asked to stop and its operation was cut short; nothing failed.
+enum class IoStatus { kDone, kFailed, kFailedAtOnce, kIdle, kStopped };
 
 class SerialReader {
  public:

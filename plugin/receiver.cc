@@ -16,6 +16,7 @@ bool FilterKey(ReceiverState& state, IrKey key, uint32_t now) {
 void ReceiverStep(ReceiverState& state, CommandQueue& queue, SerialReader& line,
                   Clock& clock, Alerts& alerts) {
   const IoStatus waited = line.WaitForInput();
+  if (waited == IoStatus::kStopped) return;
   if (waited == IoStatus::kIdle) {
     alerts.Pause(kPollPauseMs);
     return;

@@ -25,6 +25,7 @@ constexpr uint32_t kPollPauseMs = 10;
 // Decides whether a decoded key is queued; updates the repeat window.
 bool FilterKey(ReceiverState& state, IrKey key, uint32_t now);
 
-// One round: wait for input, read a frame, filter and queue it.
+// One round: wait for input, read a frame, filter and queue it. A wait cut
+// short by a stop request returns at once, without a beep or a pause.
 void ReceiverStep(ReceiverState& state, CommandQueue& queue, SerialReader& line,
                   Clock& clock, Alerts& alerts);

@@ -3,13 +3,18 @@
 // the plug-in sends it. Message boxes, beeps, the wave-out volume and the
 // dialog are caught in the plug-in's import table, so the DLL under test is
 // the unchanged deliverable; so are its Sleep and WriteFile, which time the
-// update pass for the benchmark.
+// update pass for the benchmark, and its TerminateThread. It can unload and
+// load the plug-in again as often as asked, and count its own threads and
+// handles meanwhile.
 #include <windows.h>
 #include <mmsystem.h>
+#include <tlhelp32.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <initializer_list>
 #include <map>
 #include <sstream>
 #include <string>
@@ -22,6 +27,9 @@ namespace {
 CRITICAL_SECTION Lock;
 HWND Window = nullptr;
 PluginRecord* Plugin = nullptr;
+HMODULE Module = nullptr;
+std::string PluginPath;
+std::atomic<bool> StubCommWait{false};  // set before init, read by the plug-in's threads
 
 // Host state, set by the test.
 int PlayState = 0, OutputMs = 0, ListLength = 0, ListPos = 0;
@@ -32,7 +40,7 @@ DWORD WaveValue = 0;
 std::string DialogAction;  // "ok PORT", "ok none", "cancel"
 INT_PTR DialogResult = -1;
 
-enum : UINT { kAppInit = WM_APP + 1, kAppConfig, kAppQuit };
+enum : UINT { kAppInit = WM_APP + 1, kAppConfig, kAppQuit, kAppLoad, kAppUnload };
 
 void Say(const std::string& line) {
   EnterCriticalSection(&Lock);
@@ -44,6 +52,13 @@ void Say(const std::string& line) {
 int WINAPI FakeMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   Say("box " + std::to_string(owner == Window) + " " + std::to_string(type) + " " + caption + "|" + text);
   return IDOK;
+}
+
+// Quit terminates a worker only when it failed to stop in time; the tests
+// want to know.
+BOOL WINAPI WatchTerminateThread(HANDLE thread, DWORD code) {
+  Say("terminate thread");
+  return TerminateThread(thread, code);
 }
 
 BOOL WINAPI FakeMessageBeep(UINT type) {
@@ -188,7 +203,10 @@ void WINAPI FakeSleep(DWORD ms) {
   LeaveCriticalSection(&TimingLock);
 }
 
+void CheckPort(const char* call, HANDLE port);
+
 BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+  CheckPort("WriteFile", file);
   EnterCriticalSection(&TimingLock);
   ++WritesInPass;
   LeaveCriticalSection(&TimingLock);
@@ -238,6 +256,72 @@ void MinimalPasses(int count) {
   Say("minpass end " + std::to_string(passes.size()));
 }
 
+// The least a quit can cost under this Wine: a thread blocked in a wait is
+// told to end through an event and joined, and both handles are closed.
+DWORD WINAPI BlockedThread(LPVOID event) {
+  WaitForSingleObject(event, INFINITE);
+  return 0;
+}
+
+void MinimalQuits(int count) {
+  for (int i = 0; i < count; ++i) {
+    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, BlockedThread, stop, 0, nullptr);
+    Sleep(20);
+    const double start = Micros();
+    SetEvent(stop);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    CloseHandle(stop);
+    char text[64];
+    std::snprintf(text, sizeof text, "minquit %.3f", (Micros() - start) / 1000);
+    Say(text);
+  }
+  Say("minquit end");
+}
+
+int CountThreads() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    count += entry.th32OwnerProcessID == GetCurrentProcessId();
+  CloseHandle(snapshot);
+  return count;
+}
+
+// GetProcessHandleCount says 0 under Wine; the system's handle table does not.
+int CountHandles() {
+  struct Entry {
+    ULONG process;
+    UCHAR type, flags;
+    USHORT handle;
+    PVOID object;
+    ACCESS_MASK access;
+  };
+  struct Table {
+    ULONG count;
+    Entry entries[1];
+  };
+  using Query = LONG(WINAPI*)(int, PVOID, ULONG, PULONG);
+  constexpr int kSystemHandleInformation = 16;
+  auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+  if (query == nullptr) return -1;
+  std::vector<char> buffer(1 << 20);
+  ULONG needed = 0;
+  while (query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) != 0) {
+    if (buffer.size() >= (1u << 28)) return -1;
+    buffer.resize(buffer.size() * 2);
+  }
+  const auto* table = reinterpret_cast<const Table*>(buffer.data());
+  int count = 0;
+  for (ULONG i = 0; i < table->count; ++i) count += table->entries[i].process == GetCurrentProcessId();
+  return count;
+}
+
 bool PatchImport(HMODULE module, const char* dll, const char* function, void* replacement) {
   BYTE* base = reinterpret_cast<BYTE*>(module);
   auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
@@ -259,6 +343,139 @@ bool PatchImport(HMODULE module, const char* dll, const char* function, void* re
     }
   }
   return false;
+}
+
+// Under Wine 8, once a line-event wait has been pending on a pseudo-terminal,
+// a later load of a DLL with a TLS directory can hang; real Windows has no
+// such fault. Tests that load the plug-in again and again answer its waits
+// here instead, as a serial driver does when the line stays quiet: pending
+// until cancelled, by CancelIoEx or the close of the port. The plug-in then
+// finds its frames by looking at the input queue; reads and writes stay
+// Wine's. A wait still pending when the plug-in is unloaded would complete
+// into memory that is gone: the unload reports how many there are.
+//
+// The same tests watch the port handles the plug-in opens: Windows hands a
+// closed value out again at once, so any serial call on one after its close
+// could act on an unrelated object of the host. Each is reported as "stale".
+CRITICAL_SECTION WaitLock;
+struct PendingWait {
+  HANDLE port;
+  LPOVERLAPPED overlapped;
+};
+std::vector<PendingWait> PendingWaits;
+std::map<HANDLE, bool> PortsOpen;  // true while open
+
+void CheckPort(const char* call, HANDLE port) {
+  if (!StubCommWait) return;
+  EnterCriticalSection(&WaitLock);
+  const auto it = PortsOpen.find(port);
+  const bool stale = it != PortsOpen.end() && !it->second;
+  LeaveCriticalSection(&WaitLock);
+  if (stale) Say(std::string("stale ") + call);
+}
+
+HANDLE WINAPI WatchCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                               DWORD disposition, DWORD flags, HANDLE pattern) {
+  HANDLE file = CreateFileA(name, access, share, security, disposition, flags, pattern);
+  EnterCriticalSection(&WaitLock);
+  if (file != INVALID_HANDLE_VALUE) PortsOpen[file] = true;
+  LeaveCriticalSection(&WaitLock);
+  return file;
+}
+
+BOOL WINAPI WatchClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT status) {
+  CheckPort("ClearCommError", port);
+  return ClearCommError(port, errors, status);
+}
+
+BOOL WINAPI WatchGetOverlappedResult(HANDLE port, LPOVERLAPPED overlapped, LPDWORD count, BOOL wait) {
+  CheckPort("GetOverlappedResult", port);
+  return GetOverlappedResult(port, overlapped, count, wait);
+}
+
+BOOL WINAPI WatchReadFile(HANDLE port, LPVOID data, DWORD size, LPDWORD count, LPOVERLAPPED overlapped) {
+  CheckPort("ReadFile", port);
+  return ReadFile(port, data, size, count, overlapped);
+}
+
+BOOL WINAPI StubWaitCommEvent(HANDLE port, LPDWORD mask, LPOVERLAPPED overlapped) {
+  CheckPort("WaitCommEvent", port);
+  if (mask != nullptr) *mask = 0;
+  overlapped->InternalHigh = 0;
+  overlapped->Internal = STATUS_PENDING;
+  EnterCriticalSection(&WaitLock);
+  PendingWaits.push_back({port, overlapped});
+  LeaveCriticalSection(&WaitLock);
+  SetLastError(ERROR_IO_PENDING);
+  return FALSE;
+}
+
+// Completes the stub's waits on port (only the one on overlapped, when given)
+// as cancelled.
+void CancelWaits(HANDLE port, LPOVERLAPPED overlapped) {
+  constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
+  EnterCriticalSection(&WaitLock);
+  for (auto it = PendingWaits.begin(); it != PendingWaits.end();) {
+    if (it->port != port || (overlapped != nullptr && it->overlapped != overlapped)) {
+      ++it;
+      continue;
+    }
+    it->overlapped->Internal = kStatusCancelled;
+    SetEvent(it->overlapped->hEvent);
+    it = PendingWaits.erase(it);
+  }
+  LeaveCriticalSection(&WaitLock);
+}
+
+BOOL WINAPI StubCancelIoEx(HANDLE port, LPOVERLAPPED overlapped) {
+  CheckPort("CancelIoEx", port);
+  CancelWaits(port, overlapped);
+  CancelIoEx(port, overlapped);
+  return TRUE;
+}
+
+BOOL WINAPI StubCloseHandle(HANDLE handle) {
+  CheckPort("CloseHandle", handle);
+  CancelWaits(handle, nullptr);
+  EnterCriticalSection(&WaitLock);
+  const auto it = PortsOpen.find(handle);
+  if (it != PortsOpen.end()) it->second = false;
+  LeaveCriticalSection(&WaitLock);
+  return CloseHandle(handle);
+}
+
+size_t WaitsPending() {
+  EnterCriticalSection(&WaitLock);
+  const size_t count = PendingWaits.size();
+  LeaveCriticalSection(&WaitLock);
+  return count;
+}
+
+struct Patch {
+  const char* dll;
+  const char* function;
+  void* replacement;
+};
+
+bool PatchAll(HMODULE module, std::initializer_list<Patch> patches) {
+  for (const Patch& p : patches)
+    if (!PatchImport(module, p.dll, p.function, p.replacement)) return false;
+  return true;
+}
+
+template <class F>
+void* Fn(F* function) {
+  return reinterpret_cast<void*>(function);
+}
+
+bool PatchCommWait(HMODULE module) {
+  return PatchAll(module, {{"kernel32.dll", "WaitCommEvent", Fn(StubWaitCommEvent)},
+                           {"kernel32.dll", "CancelIoEx", Fn(StubCancelIoEx)},
+                           {"kernel32.dll", "CloseHandle", Fn(StubCloseHandle)},
+                           {"kernel32.dll", "CreateFileA", Fn(WatchCreateFileA)},
+                           {"kernel32.dll", "ClearCommError", Fn(WatchClearCommError)},
+                           {"kernel32.dll", "GetOverlappedResult", Fn(WatchGetOverlappedResult)},
+                           {"kernel32.dll", "ReadFile", Fn(WatchReadFile)}});
 }
 
 LRESULT AnswerRequest(WPARAM arg, LPARAM request) {
@@ -284,13 +501,28 @@ LRESULT AnswerRequest(WPARAM arg, LPARAM request) {
   return result;
 }
 
+bool LoadPlugin();
+
 LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_USER: return AnswerRequest(wParam, lParam);
     case WM_COMMAND: Say("cmd " + std::to_string(wParam) + " " + std::to_string(lParam)); return 0;
     case kAppInit: Say("init " + std::to_string(Plugin->init())); return 0;
     case kAppConfig: Plugin->config(); Say("config done"); return 0;
-    case kAppQuit: Plugin->quit(); Say("quit done"); return 0;
+    case kAppQuit: {
+      const double start = Micros();
+      Plugin->quit();
+      char text[64];
+      std::snprintf(text, sizeof text, "quit done %.3f", (Micros() - start) / 1000);
+      Say(text);
+      return 0;
+    }
+    case kAppLoad: LoadPlugin(); return 0;
+    case kAppUnload:
+      Plugin = nullptr;
+      Say("unloaded " + std::to_string(FreeLibrary(Module)) + " pending " + std::to_string(WaitsPending()));
+      Module = nullptr;
+      return 0;
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -348,13 +580,57 @@ DWORD WINAPI CommandThread(LPVOID) {
     if (verb == "init") PostMessageA(Window, kAppInit, 0, 0);
     else if (verb == "config") PostMessageA(Window, kAppConfig, 0, 0);
     else if (verb == "quit") PostMessageA(Window, kAppQuit, 0, 0);
+    else if (verb == "load") PostMessageA(Window, kAppLoad, 0, 0);
+    else if (verb == "unload") PostMessageA(Window, kAppUnload, 0, 0);
+    else if (verb == "count")
+      Say("count threads=" + std::to_string(CountThreads()) + " handles=" + std::to_string(CountHandles()));
+    else if (verb == "stubwait") {
+      StubCommWait = true;
+      if (Module != nullptr) PatchCommWait(Module);
+    }
     else if (verb == "regset" || verb == "regget" || verb == "regdel") RegistryCommand(verb, rest);
     else if (verb == "timing") TimingCommand(rest);
     else if (verb == "minpass") MinimalPasses(std::stoi(rest));
+    else if (verb == "minquit") MinimalQuits(std::stoi(rest));
     else if (verb == "exit") ExitProcess(0);
     if (verb == "sync") Say("sync");
   }
   ExitProcess(0);
+}
+
+// Loads the plug-in, catches what the tests must see in its import table and
+// hands it the host window; reports the record, or what failed.
+bool LoadPlugin() {
+  Module = LoadLibraryA(PluginPath.c_str());
+  if (Module == nullptr) {
+    Say("error load " + std::to_string(GetLastError()));
+    return false;
+  }
+  bool patched = PatchAll(Module, {{"user32.dll", "MessageBoxA", Fn(FakeMessageBoxA)},
+                                   {"user32.dll", "MessageBeep", Fn(FakeMessageBeep)},
+                                   {"user32.dll", "DialogBoxParamA", Fn(FakeDialogBoxParamA)},
+                                   {"user32.dll", "EndDialog", Fn(FakeEndDialog)},
+                                   {"user32.dll", "GetDlgItem", Fn(FakeGetDlgItem)},
+                                   {"winmm.dll", "waveOutGetVolume", Fn(FakeWaveOutGetVolume)},
+                                   {"kernel32.dll", "Sleep", Fn(FakeSleep)},
+                                   {"kernel32.dll", "WriteFile", Fn(FakeWriteFile)},
+                                   {"kernel32.dll", "TerminateThread", Fn(WatchTerminateThread)}});
+  if (StubCommWait) patched = patched && PatchCommWait(Module);
+  if (!patched) {
+    Say("error patch");
+    return false;
+  }
+  using GetRecord = PluginRecord* (*)();
+  auto get = reinterpret_cast<GetRecord>(reinterpret_cast<void*>(GetProcAddress(Module, "winampGetGeneralPurposePlugin")));
+  if (get == nullptr) {
+    Say("error export");
+    return false;
+  }
+  Plugin = get();
+  Plugin->hostWindow = Window;
+  Plugin->instance = Module;
+  Say("record " + std::to_string(Plugin->version) + " " + Plugin->description);
+  return true;
 }
 
 }  // namespace
@@ -362,35 +638,12 @@ DWORD WINAPI CommandThread(LPVOID) {
 int main(int argc, char** argv) {
   InitializeCriticalSection(&Lock);
   InitializeCriticalSection(&TimingLock);
+  InitializeCriticalSection(&WaitLock);
   if (argc < 2) {
     Say("usage: norvelo_host PLUGIN.dll");
     return 2;
   }
-  HMODULE module = LoadLibraryA(argv[1]);
-  if (module == nullptr) {
-    Say("error load " + std::to_string(GetLastError()));
-    return 1;
-  }
-  const bool patched = PatchImport(module, "user32.dll", "MessageBoxA", reinterpret_cast<void*>(FakeMessageBoxA)) &&
-                       PatchImport(module, "user32.dll", "MessageBeep", reinterpret_cast<void*>(FakeMessageBeep)) &&
-                       PatchImport(module, "user32.dll", "DialogBoxParamA", reinterpret_cast<void*>(FakeDialogBoxParamA)) &&
-                       PatchImport(module, "user32.dll", "EndDialog", reinterpret_cast<void*>(FakeEndDialog)) &&
-                       PatchImport(module, "user32.dll", "GetDlgItem", reinterpret_cast<void*>(FakeGetDlgItem)) &&
-                       PatchImport(module, "winmm.dll", "waveOutGetVolume", reinterpret_cast<void*>(FakeWaveOutGetVolume)) &&
-                       PatchImport(module, "kernel32.dll", "Sleep", reinterpret_cast<void*>(FakeSleep)) &&
-                       PatchImport(module, "kernel32.dll", "WriteFile", reinterpret_cast<void*>(FakeWriteFile));
-  if (!patched) {
-    Say("error patch");
-    return 1;
-  }
-  using GetRecord = PluginRecord* (*)();
-  auto get = reinterpret_cast<GetRecord>(reinterpret_cast<void*>(GetProcAddress(module, "winampGetGeneralPurposePlugin")));
-  if (get == nullptr) {
-    Say("error export");
-    return 1;
-  }
-  Plugin = get();
-
+  PluginPath = argv[1];
   WNDCLASSA wc = {};
   wc.lpfnWndProc = HostProc;
   wc.hInstance = GetModuleHandleA(nullptr);
@@ -406,9 +659,7 @@ int main(int argc, char** argv) {
     Say("error window");
     return 1;
   }
-  Plugin->hostWindow = Window;
-  Plugin->instance = module;
-  Say("record " + std::to_string(Plugin->version) + " " + Plugin->description);
+  if (!LoadPlugin()) return 1;
   CreateThread(nullptr, 0, CommandThread, nullptr, 0, nullptr);
   MSG msg;
   while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);

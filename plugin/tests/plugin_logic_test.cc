@@ -3,6 +3,7 @@
 #include <cstring>
 #include <thread>
 
+#include "plugin/ports.h"
 #include "plugin/tests/fakes.h"
 
 namespace {
@@ -125,6 +126,13 @@ TEST_F(ReceiverFixture, PortWithoutLineEventsIsPolledQuietly) {
   QueueEntry e;
   ASSERT_TRUE(QueueFront(queue, e));
   EXPECT_EQ(e.command, 53);
+}
+
+TEST_F(ReceiverFixture, StopRequestIsNoFailure) {
+  reader.items.push_back({IoStatus::kStopped, 0, 0});
+  Step();
+  EXPECT_EQ(alerts.beeps, 0);
+  EXPECT_EQ(alerts.paused, 0u);  // the thread is on its way out: no retry pause
 }
 
 TEST_F(ReceiverFixture, FullQueueDropsAndCountsTheNewKey) {
@@ -422,6 +430,14 @@ TEST_F(UpdateFixture, FramesKeepComingWithoutKeysAndFailuresBeepRarely) {
   EXPECT_LE(alerts.beeps, 11);
 }
 
+TEST_F(UpdateFixture, WriteCutShortByAStopRequestDoesNotBeep) {
+  host.titles[0] = "T";
+  serial.result = IoStatus::kStopped;
+  Pass();
+  EXPECT_EQ(serial.frames.size(), 1u);
+  EXPECT_EQ(alerts.beeps, 0);
+}
+
 TEST_F(UpdateFixture, OnePassHandlesOneKeyAndWritesOneFrame) {
   host.titles[0] = "T";
   Pass();
@@ -436,6 +452,25 @@ TEST_F(UpdateFixture, OnePassHandlesOneKeyAndWritesOneFrame) {
   clock.now += 20;
   Pass();
   EXPECT_EQ(host.Take(), Sent{"cmd 40047"});
+}
+
+using Names = std::vector<std::string>;
+
+TEST(PortChoices, MachinePortsInNumberOrderEachOnceAndTheStoredOneKept) {
+  EXPECT_EQ(PortChoices({"COM12", "com3", "COM7", "COM10", "COM7"}, "COM9"),
+            (Names{"COM1", "COM2", "COM3", "COM4", "COM7", "COM9", "COM10", "COM12"}));
+  EXPECT_EQ(PortChoices({}, "com2"), (Names{"COM1", "COM2", "COM3", "COM4"}));
+  // an empty name, or one PortName cannot hold, is never offered
+  EXPECT_EQ(PortChoices({std::string(32, 'X'), ""}, ""), (Names{"COM1", "COM2", "COM3", "COM4"}));
+}
+
+TEST(PortPath, OnlyCom1ToCom9GoWithoutTheDevicePrefix) {
+  EXPECT_EQ(PortPath("COM9"), "COM9");
+  EXPECT_EQ(PortPath("com1"), "com1");
+  EXPECT_EQ(PortPath("COM10"), "\\\\.\\COM10");
+  EXPECT_EQ(PortPath("COM256"), "\\\\.\\COM256");
+  EXPECT_EQ(PortPath("CNCA0"), "\\\\.\\CNCA0");
+  EXPECT_EQ(PortPath("\\\\.\\COM3"), "\\\\.\\COM3");
 }
 
 }  // namespace

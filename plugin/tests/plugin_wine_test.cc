@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -38,6 +39,28 @@ class Session : public wine::HostSession {
   }
   void Key(uint8_t command, uint8_t system = 20) {
     if (!HostSession::Key(command, system)) ADD_FAILURE() << "pty write";
+  }
+  // Frames reach the line and a key acts: the port in use works.
+  void ExpectPortWorks() {
+    EXPECT_NE(WaitLine2("Trk 3 (1:23)    ", 3000), nullptr) << Log();
+    Messages();
+    Key(53);
+    EXPECT_TRUE(WaitLine("cmd 40045", 3000)) << Log();
+  }
+  // Whether the host ever said a line starting with prefix.
+  bool Said(const std::string& prefix) const {
+    return std::any_of(lines.begin(), lines.end(), [&](const Line& l) { return l.text.rfind(prefix, 0) == 0; });
+  }
+  // The unread host lines once `last` is among them and the host has said
+  // all it had to until then.
+  std::vector<std::string> MessagesThrough(const std::string& last, int ms = 2000) {
+    std::vector<std::string> unread;
+    auto came = [&] {
+      for (std::string& line : Messages()) unread.push_back(std::move(line));
+      return std::find(unread.begin(), unread.end(), last) != unread.end();
+    };
+    if (PumpUntil(came, ms) && Sync()) came();
+    return unread;
   }
 };
 
@@ -157,35 +180,41 @@ TEST_F(PluginUnderWine, EveryCommandOfTheTable) {
       {16, {"req 122 200", "req 122 205"}, ">>>>>>>>>>>>    "},
       {17, {"req 122 195"}, ">>>>>>>>>>>>    "},
   };
+  // Keys closer than 200 ms would be taken for repeats: each waits its turn.
+  const int kApart = 250;
   for (const Step& step : steps) {
     s.Messages();
     s.MarkFrames();
     s.Key(step.key);
+    EXPECT_EQ(s.MessagesThrough(step.sent.back()), step.sent) << int(step.key) << s.Log();
     EXPECT_NE(s.WaitLine2(step.text, 2000), nullptr) << int(step.key) << s.Log();
-    s.Pump(250);
-    EXPECT_EQ(s.Messages(), step.sent) << int(step.key) << s.Log();
+    s.Pump(kApart);
   }
   s.Key(12);  // mute, then unmute: volume back, line 2 keeps its text
-  s.Pump(300);
-  s.Messages();
+  EXPECT_EQ(s.MessagesThrough("req 122 1"), (std::vector<std::string>{"req 122 1"})) << s.Log();
+  s.Pump(kApart);
   s.Key(12);
-  s.Pump(400);
-  EXPECT_EQ(s.Messages(), (std::vector<std::string>{"req 122 200"}));
-  EXPECT_EQ(s.frames.back().line2, "            Mute");
+  EXPECT_EQ(s.MessagesThrough("req 122 200"), (std::vector<std::string>{"req 122 200"})) << s.Log();
+  s.MarkFrames();
+  EXPECT_NE(s.WaitLine2("Mute", 2000), nullptr) << s.Log();
 
   s.Send("len 34");
-  s.Pump(50);
+  ASSERT_TRUE(s.Sync()) << s.Log();
+  s.Pump(kApart);
   s.Key(30);
+  EXPECT_EQ(s.MessagesThrough("req 124"), (std::vector<std::string>{"req 124"})) << s.Log();
   EXPECT_NE(s.WaitLine2("Errore seek", 2000), nullptr) << s.Log();
-  s.Pump(250);
-  EXPECT_EQ(s.Messages(), (std::vector<std::string>{"req 124"}));
+  // A pass that asked for the current entry just before the change asks for
+  // that entry's title after it: wait for the pass that shows the new one.
+  s.Send("title 4 Four");
   s.Send("pos 4");
-  s.Pump(50);
+  ASSERT_TRUE(s.PumpUntil([&] { return s.frames.back().line1 == "            Four"; }, 3000)) << s.Log();
+  ASSERT_TRUE(s.Sync()) << s.Log();
+  s.Messages();
   s.Key(40);  // no action
-  s.Pump(300);
+  s.Pump(kApart);
   s.Key(26);
-  s.Pump(400);
-  EXPECT_EQ(s.Messages(), (std::vector<std::string>{"req 124"})) << s.Log();
+  EXPECT_EQ(s.MessagesThrough("req 124"), (std::vector<std::string>{"req 124"})) << s.Log();
 }
 
 TEST_F(PluginUnderWine, DigitEntryCommitsByTimeOutOrKey) {
@@ -280,7 +309,7 @@ TEST_F(PluginUnderWine, DialogStoresThePortAndQuitStopsTheThreads) {
   s.Send("regset COM1");  // cancel stores nothing: prove it by changing it here
   s.Send("config ok COM5");
   ASSERT_TRUE(s.WaitLine("dialog id=101 found=1 owner=1", 5000)) << s.Log();
-  ASSERT_TRUE(s.WaitLine("dialog items=COM1,COM2,COM3,COM4 sel=-", 5000)) << s.Log();
+  ASSERT_TRUE(s.WaitLine("dialog items=COM1,COM2,COM3,COM4,COM5,COM7 sel=COM5", 5000)) << s.Log();
   ASSERT_TRUE(s.WaitLine("config done", 5000)) << s.Log();
   s.Send("regget");
   EXPECT_TRUE(s.WaitLine("reg COM5 type=1", 5000)) << s.Log();
@@ -310,6 +339,47 @@ TEST_F(PluginUnderWine, DialogStoresThePortAndQuitStopsTheThreads) {
   s.Pump(1500);
   EXPECT_EQ(s.frames.size(), frames);
   EXPECT_TRUE(s.Messages().empty()) << s.Log();
+}
+
+// Beyond COM4: the machine's own ports are offered, a stored one that is
+// missing stays selectable, and the one chosen carries keys and frames.
+TEST_F(PluginUnderWine, DialogOffersTheMachinesPortsBeyondCom4) {
+  s.Init(kPlaying, "COM9");
+  s.Send("config ok COM7");
+  ASSERT_TRUE(s.WaitLine("dialog items=COM1,COM2,COM3,COM4,COM5,COM7,COM9 sel=COM9", 5000)) << s.Log();
+  ASSERT_TRUE(s.WaitLine("config done", 5000)) << s.Log();
+  s.Send("regget");
+  EXPECT_TRUE(s.WaitLine("reg COM7 type=1", 5000)) << s.Log();
+  s.ExpectPortWorks();
+  EXPECT_FALSE(s.Said("box 1 16 Errore|Impossibile impostare COM7!")) << s.Log();
+}
+
+// The port chosen again and again while a held volume key floods the line
+// and a line-event wait is pending: every reopen succeeds, and each time keys
+// read on the new port act.
+TEST_F(PluginUnderWine, PortChangesDuringAKeyStorm) {
+  std::vector<std::string> state = kPlaying;
+  state.push_back("stubwait");
+  s.Init(state);
+  ASSERT_TRUE(s.WaitLine2("Trk 3 (1:23)    ", 3000)) << s.Log();
+  for (int change = 0; change < 20; ++change) {
+    s.Send(std::string("config ok ") + (change % 2 == 0 ? "COM7" : "COM5"));
+    bool done = false;
+    int acted = 0;  // the first might have been read on the old port
+    const long until = s.Now() + 5000;
+    while (s.Now() < until && acted < 2) {
+      s.Key(16);
+      s.Pump(30);
+      for (const std::string& m : s.Messages()) {
+        done = done || m == "config done";
+        acted += done && m.rfind("req 122 ", 0) == 0;
+      }
+    }
+    ASSERT_EQ(acted, 2) << "change " << change << "\n" << s.Log();
+  }
+  ASSERT_TRUE(s.Sync()) << s.Log();
+  EXPECT_FALSE(s.Said("box")) << s.Log();
+  EXPECT_FALSE(s.Said("stale")) << s.Log();
 }
 
 TEST_F(PluginUnderWine, MissingPortIsReportedAndBeepsAreRateLimited) {
@@ -347,11 +417,52 @@ TEST_F(PluginUnderWine, PortChosenAgainAfterStartingWithout) {
   ASSERT_FALSE(ec) << ec.message();
   s.Send("config ok COM2");
   ASSERT_TRUE(s.WaitLine("config done", 5000)) << s.Log();
-  EXPECT_NE(s.WaitLine2("Trk 3 (1:23)    ", 3000), nullptr) << s.Log();
-  s.Messages();
-  s.Key(53);
-  EXPECT_TRUE(s.WaitLine("cmd 40045", 3000)) << s.Log();
+  s.ExpectPortWorks();
   fs::remove(com2, ec);
+}
+
+// The host's whole life with the plug-in, fifty times over in one process:
+// load, init, keys and frames in flight, quit, unload, and the host running
+// on for a second with keys still arriving. Nothing of the plug-in may be
+// left: no thread, no handle beyond a few, and quit never takes long.
+TEST_F(PluginUnderWine, FiftyCyclesOfLoadQuitUnload) {
+  ASSERT_TRUE(s.Start()) << s.Log();
+  s.Send("stubwait");
+  s.Send("regset COM5");
+  for (const std::string& line : kPlaying) s.Send(line);
+  s.Send("wave " + std::to_string(51000 | (51000 << 16)));  // 200: each key sends 205
+  const wine::HostSession::Counts start = s.Count();
+  ASSERT_GT(start.threads, 0) << s.Log();
+  ASSERT_GT(start.handles, 0) << s.Log();
+  for (int cycle = 0; cycle < 50; ++cycle) {
+    SCOPED_TRACE("cycle " + std::to_string(cycle));
+    if (cycle > 0) {
+      s.Send("load");
+      ASSERT_TRUE(s.WaitLine("record ", 10000)) << s.Log();
+    }
+    s.MarkFrames();
+    s.Send("init");
+    ASSERT_TRUE(s.WaitLine("init 0", 10000)) << s.Log();
+    s.Key(16);
+    ASSERT_TRUE(s.WaitLine("req 122 205", 3000)) << s.Log();
+    ASSERT_NE(s.WaitLine2(">>>>>>>>>>>>    ", 3000), nullptr) << s.Log();
+    for (int i = 0; i < 5; ++i) { s.Key(16); s.Pump(20); }
+    s.Send("quit");
+    for (int i = 0; i < 5; ++i) s.Key(16);
+    double quitMs = 1e9;
+    ASSERT_EQ(sscanf(s.LineStarting("quit done ", 5000).c_str(), "quit done %lf", &quitMs), 1) << s.Log();
+    EXPECT_LT(quitMs, 1500) << s.Log();
+    s.Send("unload");
+    ASSERT_TRUE(s.WaitLine("unloaded 1 pending 0", 5000)) << s.Log();
+    s.Messages();
+    for (int i = 0; i < 10; ++i) { s.Key(16); s.Pump(100); }
+    EXPECT_TRUE(s.Messages().empty()) << s.Log();
+    const wine::HostSession::Counts now = s.Count();
+    EXPECT_EQ(now.threads, start.threads) << s.Log();
+    EXPECT_LE(now.handles, start.handles + 5) << s.Log();
+  }
+  EXPECT_FALSE(s.Said("stale")) << s.Log();
+  EXPECT_FALSE(s.Said("terminate")) << s.Log();  // every worker stopped when asked
 }
 
 }  // namespace

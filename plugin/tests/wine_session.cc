@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -73,20 +74,28 @@ bool Prefix::Create() {
   tcsetattr(slave, TCSANOW, &raw);
   fcntl(master, F_SETFL, O_NONBLOCK);
 
-  const fs::path link = fs::path(dir) / "dosdevices" / "com5";
   std::error_code ec;
-  fs::remove(link, ec);
-  fs::create_symlink(slaveName, link, ec);
+  for (const char* port : {"com5", "com7"}) {
+    const fs::path link = fs::path(dir) / "dosdevices" / port;
+    fs::remove(link, ec);
+    fs::create_symlink(slaveName, link, ec);
+  }
   const std::string reg = dir + "/setup.reg";
   std::ofstream(reg) << "REGEDIT4\n\n"
                      << "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug]\n"
                      << "\"Debugger\"=\"\"\n\n"
                      << "[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n"
-                     << "\"COM5\"=\"" << slaveName << "\"\n";
+                     << "\"COM5\"=\"" << slaveName << "\"\n"
+                     << "\"COM7\"=\"" << slaveName << "\"\n";
   if (RunToEnd({kWine, "reg", "import", WindowsPath(reg)}, 60000) != 0) {
     error = "reg import failed";
     return false;
   }
+  // Wine lists its ports in HARDWARE\DEVICEMAP\SERIALCOMM when it starts,
+  // from the settings above: start it afresh, and let it do so now.
+  RunToEnd({"/usr/bin/wineserver", "-k"}, 30000);
+  RunToEnd({"/usr/bin/wineserver", "-w"}, 30000);
+  RunToEnd({kWine, "reg", "query", "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM"}, 60000);
   return true;
 }
 
@@ -159,6 +168,19 @@ void HostSession::Stop() {
   close(fromHost_);
 }
 
+bool HostSession::Sync(int ms) {
+  const size_t from = std::max(lines.size(), lineMark_);
+  if (!Send("sync")) return false;
+  return PumpUntil([&] {
+    for (size_t i = from; i < lines.size(); ++i)
+      if (lines[i].text == "sync") {
+        lines.erase(lines.begin() + static_cast<long>(i));
+        return true;
+      }
+    return false;
+  }, ms);
+}
+
 bool HostSession::Send(const std::string& line) {
   const std::string text = line + "\n";
   return write(toHost_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
@@ -187,6 +209,19 @@ bool HostSession::PumpUntil(const std::function<bool()>& done, int ms) {
 
 bool HostSession::WaitLine(const std::string& prefix, int ms) {
   return PumpUntil([&] { return FindLine(prefix) >= 0; }, ms);
+}
+
+std::string HostSession::LineStarting(const std::string& prefix, int ms) {
+  long at = -1;
+  PumpUntil([&] { return (at = FindLine(prefix)) >= 0; }, ms);
+  return at >= 0 ? lines[static_cast<size_t>(at)].text : std::string();
+}
+
+HostSession::Counts HostSession::Count() {
+  Counts c;
+  if (Send("count"))
+    sscanf(LineStarting("count ", 5000).c_str(), "count threads=%d handles=%d", &c.threads, &c.handles);
+  return c;
 }
 
 long HostSession::FindLine(const std::string& prefix) {

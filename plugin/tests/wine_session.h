@@ -31,7 +31,8 @@ struct Line {
 };
 
 // A private prefix, set in this process's environment for the programs it
-// starts, whose COM5 is the slave side of a pseudo-terminal held open here.
+// starts, whose COM5 and COM7 are the slave side of a pseudo-terminal held
+// open here; Wine lists both among the machine's ports.
 struct Prefix {
   std::string dir, error;  // error is empty once the prefix is ready
   int master = -1, slave = -1;
@@ -59,12 +60,21 @@ class HostSession {
   void Stop();
 
   bool Send(const std::string& line);
+  // Waits until the host has taken every line sent before: what it said
+  // until then has been collected, and its answer is not kept in lines.
+  bool Sync(int ms = 5000);
   // An IrFrame as the control unit sends it, start bits set.
   bool Key(uint8_t command, uint8_t system = 20);
 
   long Now() const;
   // CPU seconds the host process has used so far.
   double CpuSeconds() const;
+
+  // The host process's threads and handles, -1 each without an answer.
+  struct Counts {
+    int threads = -1, handles = -1;
+  };
+  Counts Count();
 
   // Collects host lines and frames for ms, or until done() holds.
   bool PumpUntil(const std::function<bool()>& done, int ms);
@@ -73,6 +83,8 @@ class HostSession {
   // Waits for a host line starting with prefix after those already looked at.
   bool WaitLine(const std::string& prefix, int ms);
   long FindLine(const std::string& prefix);
+  // The whole of that line, or "" when none came.
+  std::string LineStarting(const std::string& prefix, int ms);
   // Host lines after the mark; moves the mark past them.
   std::vector<std::string> Messages();
 
