@@ -19,6 +19,11 @@
 #include <cstring>
 #include <string>
 
+// In the sanitizer tree the player's group kill often finds this stand-in in
+// its leak check at exit; the check, cut short, then reports a failure of its
+// own. Leaks of a test tool are not what that tree looks for.
+extern "C" int __lsan_is_turned_off() { return 1; }
+
 namespace {
 
 void WriteAll(int fd, const std::string& text) {
