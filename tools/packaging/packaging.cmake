@@ -42,6 +42,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1, libstdc++6 (>= 12), libasound2 (>= 1.2), mpg123, adduser")
 # Through its plug-ins ALSA's default device is the sound server's volume.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libasound2-plugins")
+# The key and display clients that norvelo-bridge serves.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "lirc, lcdproc")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The maintainer scripts create the service's user; the defaults file is the
 # user's to edit and survives upgrades.
