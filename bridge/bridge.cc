@@ -55,7 +55,9 @@ bool ListenUnix(const std::string& path, UniqueFd& out, std::string& error) {
   const size_t slash = path.rfind('/');
   if (slash != std::string::npos && slash > 0) {
     const std::string folder = path.substr(0, slash);
-    if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+    if (mkdir(folder.c_str(), 0755) == 0) {
+      chmod(folder.c_str(), 0755);  // whatever the umask: key clients of every user pass through
+    } else if (errno != EEXIST) {
       error = "cannot make " + Printable(folder) + ": " + Why();
       return false;
     }
