@@ -170,14 +170,14 @@ int main(int argc, char* argv[]) {
 
   if (argc <= 6) PrintHeader();
   const std::string n = " (" + std::to_string(bridge.size()) + ")";
-  PrintRow("bridge: key -> socket line, median" + n, Percentile(bridge, 0.5), Percentile(floor, 0.5),
+  PrintRow("bridge key -> socket, median" + n, Percentile(bridge, 0.5), Percentile(floor, 0.5),
            "ms", "within 2x the floor");
-  PrintRow("bridge: key -> socket line, p99" + n, Percentile(bridge, 0.99), Percentile(floor, 0.99),
+  PrintRow("bridge key -> socket, p99" + n, Percentile(bridge, 0.99), Percentile(floor, 0.99),
            "ms", "within 1.5x the floor");
   const std::string span = " (" + std::to_string(seconds) + " s)";
-  PrintRow("bridge: idle CPU, 5 clients" + span, bridgeIdle.cpuPercent, floorIdle.cpuPercent, "%",
+  PrintRow("bridge idle CPU, 5 clients" + span, bridgeIdle.cpuPercent, floorIdle.cpuPercent, "%",
            "under 0.5 %", false);
-  PrintRow("bridge: idle wake-ups/s, 5 clients" + span, bridgeIdle.wakeups, floorIdle.wakeups, "/s",
+  PrintRow("bridge wake-ups/s, 5 clients" + span, bridgeIdle.wakeups, floorIdle.wakeups, "/s",
            "under 20", false);
   return bridge.empty() || bridgeIdle.cpuPercent < 0 ? 1 : 0;
 }
