@@ -31,18 +31,12 @@ chgrp dialout "$2" && chmod 660 "$2" || exit 1
 sed -e "s|^NORVELO_DEVICE=.*|NORVELO_DEVICE=$2|" -e "s|^NORVELO_BRIDGE_SOCKET=.*|NORVELO_BRIDGE_SOCKET=$TMP/run/lircd|" \
   -e "s|^NORVELO_BRIDGE_PORT=.*|NORVELO_BRIDGE_PORT=0|" \
   "$SOURCE/tools/packaging/norvelo-bridge.default" >"$TMP/default"
-set -a
-. "$TMP/default"
-set +a
-line=$(sed -e 's/^ExecStart=//' -e 's/\${\([A-Za-z_]*\)}/"$\1"/g' "$TMP/execstart")
-eval "set -- $line"
-echo "ExecStart: $*" >&2
 # A key client of another user, once the socket is there.
 (
   for i in $(seq 100); do [ -S "$TMP/run/lircd" ] && break; sleep 0.05; done
   exec setpriv --reuid=nobody --regid=nogroup --clear-groups irw "$TMP/run/lircd" >"$TMP/irw.out" 2>&1
 ) &
-exec setpriv --reuid=norvelo --regid=norvelo --init-groups "$@"
+exec sh "$SOURCE/tools/tests/run_as_service.sh" "$TMP/execstart" "$TMP/default"
 SCRIPT
 chmod 755 "$TMP/as-service"
 
