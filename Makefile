@@ -8,7 +8,7 @@ DEB_PACKAGES := cmake make g++ libgtest-dev googletest pkg-config \
                 mpg123 lame systemd \
                 libasound2-dev libasound2-plugins pulseaudio pulseaudio-utils \
                 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 python3 \
-                clang libclang-rt-14-dev
+                clang libclang-rt-14-dev lirc lcdproc
 
 .PHONY: all deps build native win32 win64 test demo clean asan fuzz bench soak
 

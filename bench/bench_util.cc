@@ -11,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -176,4 +177,57 @@ void PrintRow(const std::string& what, double value, double reference, const cha
   if (withRatio && reference > 0) snprintf(ratio, sizeof ratio, "%.2fx", value / reference);
   printf("%-36s %14s %14s %8s  %s\n", what.c_str(), v, r, ratio, goal.c_str());
   fflush(stdout);
+}
+
+double NextReceipt(int fifo, std::string& pending, std::string* text) {
+  const double deadline = NowSeconds() + 3;
+  for (;;) {
+    const size_t nl = pending.find('\n');
+    if (nl != std::string::npos) {
+      const std::string line = pending.substr(0, nl);
+      pending.erase(0, nl + 1);
+      if (text) *text = line.substr(line.find(' ') + 1);
+      return atof(line.c_str());
+    }
+    const int left = static_cast<int>((deadline - NowSeconds()) * 1000);
+    if (left <= 0) return -1;
+    pollfd p = {fifo, POLLIN, 0};
+    if (poll(&p, 1, left) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = read(fifo, buffer, sizeof buffer);
+    if (n > 0) pending.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+std::vector<double> TimeKeysToDecoder(const Pty& line, int fifo, std::string& pending, int presses) {
+  std::vector<double> ms;
+  for (int i = 0; i < presses; ++i) {
+    const unsigned char frame[2] = {static_cast<unsigned char>(i % 2 == 0 ? 0x30 : 0x35), 0x35};
+    const double sent = NowSeconds();
+    if (write(line.master, frame, 2) != 2) break;
+    const double got = NextReceipt(fifo, pending);
+    if (got < 0) break;
+    ms.push_back((got - sent) * 1000);
+    DrainFor(line.master, 5);
+  }
+  return ms;
+}
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return -1;
+  std::sort(v.begin(), v.end());
+  const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())));
+  return v[i];
+}
+
+IdleCost MeasureIdle(pid_t pid, const Pty& line, int seconds) {
+  IdleCost idle;
+  const CpuSample before = SampleGroup(pid);
+  const double start = NowSeconds();
+  DrainFor(line.master, seconds * 1000);
+  const CpuSample after = SampleGroup(pid);
+  const double span = NowSeconds() - start;
+  idle.cpuPercent = 100.0 * (after.cpuSeconds - before.cpuSeconds) / span;
+  idle.wakeups = static_cast<double>(after.contextSwitches - before.contextSwitches) / span;
+  return idle;
 }

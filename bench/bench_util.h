@@ -39,6 +39,17 @@ pid_t SpawnOnLine(std::vector<std::string> args, const Pty& line, const std::str
 // The quit key on the line, then the exit awaited (the line kept drained).
 void QuitOnLine(const Pty& line, pid_t pid);
 
+// Reads one receipt line from the stamping decoder's FIFO: its stamp in
+// seconds (text: the command), or -1 after 3 s without one.
+double NextReceipt(int fifo, std::string& pending, std::string* text = nullptr);
+
+// Pause and play in turn on the line, each timed from the frame to the
+// decoder's receipt of its command; milliseconds.
+std::vector<double> TimeKeysToDecoder(const Pty& line, int fifo, std::string& pending, int presses);
+
+// The value below which the share p (0..1) of the figures lie; -1 for none.
+double Percentile(std::vector<double> v, double p);
+
 struct CpuSample {
   double cpuSeconds = 0;    // user + system time of the group's processes
   long contextSwitches = 0;  // voluntary and involuntary
@@ -47,6 +58,13 @@ struct CpuSample {
 
 // Sums over every process whose process group is pgid.
 CpuSample SampleGroup(pid_t pgid);
+
+struct IdleCost {
+  double cpuPercent = -1, wakeups = -1;
+};
+// CPU time of pid's process group as a share of one core, and its context
+// switches a second, over seconds while the line is drained.
+IdleCost MeasureIdle(pid_t pid, const Pty& line, int seconds);
 
 // Reads and discards whatever the player wrote, for up to ms milliseconds.
 std::string DrainFor(int fd, int ms);

@@ -13,24 +13,13 @@
 #include "bench/bench_util.h"
 
 namespace {
-struct Idle {
-  double cpuPercent = -1, wakeups = -1;
-};
-
-Idle Measure(const std::vector<std::string>& args, const std::string& pathDir, int seconds) {
-  Idle idle;
+IdleCost Measure(const std::vector<std::string>& args, const std::string& pathDir, int seconds) {
   Pty pty;
-  if (!pty.Open()) return idle;
+  if (!pty.Open()) return IdleCost();
   const pid_t pid = SpawnOnLine(args, pty, pathDir);
   DrainFor(pty.master, 1500);
-  const CpuSample before = SampleGroup(pid);
-  const double start = NowSeconds();
-  DrainFor(pty.master, seconds * 1000);
-  const CpuSample after = SampleGroup(pid);
-  const double span = NowSeconds() - start;
+  const IdleCost idle = MeasureIdle(pid, pty, seconds);
   QuitOnLine(pty, pid);
-  idle.cpuPercent = 100.0 * (after.cpuSeconds - before.cpuSeconds) / span;
-  idle.wakeups = static_cast<double>(after.contextSwitches - before.contextSwitches) / span;
   return idle;
 }
 }  // namespace
@@ -46,8 +35,8 @@ int main(int argc, char* argv[]) {
   const std::string empty = dir.path + "/empty";
   mkdir(empty.c_str(), 0755);
   // An empty play list: the decoder is ready but never given a track.
-  const Idle player = Measure({argv[1], "-s", "@SLAVE", "-r", empty}, dir.path, seconds);
-  const Idle floor = Measure({argv[2], "@SLAVE", argv[3]}, dir.path, seconds);
+  const IdleCost player = Measure({argv[1], "-s", "@SLAVE", "-r", empty}, dir.path, seconds);
+  const IdleCost floor = Measure({argv[2], "@SLAVE", argv[3]}, dir.path, seconds);
   if (argc <= 5) PrintHeader();
   const std::string span = " (" + std::to_string(seconds) + " s)";
   PrintRow("idle CPU, share of one core" + span, player.cpuPercent, floor.cpuPercent, "%",

@@ -21,27 +21,6 @@ struct Figures {
   std::vector<double> key, volume;  // milliseconds
 };
 
-// Reads one receipt line from the decoder's FIFO; its stamp in seconds, or -1.
-double NextReceipt(int fifo, std::string& pending, std::string* text = nullptr) {
-  const double deadline = NowSeconds() + 3;
-  for (;;) {
-    const size_t nl = pending.find('\n');
-    if (nl != std::string::npos) {
-      const std::string line = pending.substr(0, nl);
-      pending.erase(0, nl + 1);
-      if (text) *text = line.substr(line.find(' ') + 1);
-      return atof(line.c_str());
-    }
-    const int left = static_cast<int>((deadline - NowSeconds()) * 1000);
-    if (left <= 0) return -1;
-    pollfd p = {fifo, POLLIN, 0};
-    if (poll(&p, 1, left) <= 0) continue;
-    char buffer[4096];
-    const ssize_t n = read(fifo, buffer, sizeof buffer);
-    if (n > 0) pending.append(buffer, static_cast<size_t>(n));
-  }
-}
-
 // Time at which the line shows a frame whose second line starts with the bar.
 double NextBarFrame(int master, std::string& seen) {
   const double deadline = NowSeconds() + 3;
@@ -77,15 +56,7 @@ Figures Measure(const std::vector<std::string>& command, const std::string& dir,
   std::string pending, text;
   if (waitForLoad) NextReceipt(fifo, pending, &text);  // the first LOAD
   DrainFor(pty.master, 300);
-  for (int i = 0; i < presses; ++i) {
-    const bool pause = i % 2 == 0;
-    const double sent = NowSeconds();
-    if (!Press(pty.master, pause ? 0x30 : 0x35, 0x35)) break;
-    const double got = NextReceipt(fifo, pending);
-    if (got < 0) break;
-    figures.key.push_back((got - sent) * 1000);
-    DrainFor(pty.master, 5);
-  }
+  figures.key = TimeKeysToDecoder(pty, fifo, pending, presses);
   std::string seen;
   for (int i = 0; i < presses; ++i) {
     const double sent = NowSeconds();
@@ -98,13 +69,6 @@ Figures Measure(const std::vector<std::string>& command, const std::string& dir,
   QuitOnLine(pty, pid);
   close(fifo);
   return figures;
-}
-
-double Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return -1;
-  std::sort(v.begin(), v.end());
-  const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())));
-  return v[i];
 }
 
 }  // namespace

@@ -12,3 +12,4 @@ printf '%-36s %14s %14s %8s  %s\n' figure player reference ratio goal
 if [ -x "$bin/bench_plugin_pass" ]; then
   "$bin/bench_plugin_pass" --rows
 fi
+"$bin/bench_bridge" "$bin/norvelo-bridge" "$bin/bench_floor_relay" "$bin/bench_latency_decoder" "$presses" "$seconds" --rows

@@ -61,6 +61,19 @@ int FrameAssembler::Expire(uint64_t nowMs) {
 
 void signal_handler_IO(int) { wait_flag.store(0); }
 
+void LoseLine(int& fd, FrameAssembler& assembler, const std::string& serport) {
+  Trace("Serial line lost: %s\n", Printable(serport).c_str());
+  close(fd);
+  fd = -1;
+  assembler = FrameAssembler();
+}
+
+int TryReopenLine(const std::string& serport) {
+  const int fd = OpenSerial(serport);
+  if (fd >= 0) Trace("Serial line back: %s\n", Printable(serport).c_str());
+  return fd;
+}
+
 namespace {
 // Owner of the line's input notifications: this process, and no blocking.
 void Attach(int fd) {
@@ -94,11 +107,8 @@ void RXthread(int serialFd, int commOut, const std::string& serport) {
   for (;;) {
     if (fd < 0) {
       SleepMs(kReopenIntervalMs, waitMask);
-      fd = OpenSerial(serport);
-      if (fd >= 0) {
-        Attach(fd);
-        Trace("Serial line back: %s\n", Printable(serport).c_str());
-      }
+      fd = TryReopenLine(serport);
+      if (fd >= 0) Attach(fd);
       continue;
     }
     bool hungUp = false;
@@ -109,17 +119,14 @@ void RXthread(int serialFd, int commOut, const std::string& serport) {
       // a dead line must be closed rather than read in a loop.
       pollfd line = {fd, POLLIN, 0};
       ppoll(&line, 1, left >= 0 ? &timeout : nullptr, &waitMask);
-      if (line.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      if (line.revents & kLineGoneEvents) {
         hungUp = true;
         break;
       }
       if (line.revents & POLLIN) wait_flag.store(0);
     }
     if (hungUp) {
-      Trace("Serial line lost: %s\n", Printable(serport).c_str());
-      close(fd);
-      fd = -1;
-      assembler = FrameAssembler();
+      LoseLine(fd, assembler, serport);
       continue;
     }
     wait_flag.store(1);

@@ -2,6 +2,8 @@
 // 2-byte IrFrame records on the comm pipe.
 #pragma once
 
+#include <poll.h>
+
 #include <cstdint>
 #include <string>
 
@@ -28,6 +30,17 @@ struct FrameAssembler {
 
 // A line that hung up (a USB adapter pulled out) is tried again this often.
 constexpr int kReopenIntervalMs = 500;
+
+// What poll reports on a line that is gone: it must be closed rather than
+// read in a loop.
+constexpr short kLineGoneEvents = POLLHUP | POLLERR | POLLNVAL;
+
+// The line hung up: said, closed (fd becomes -1), and a half frame dropped.
+void LoseLine(int& fd, FrameAssembler& assembler, const std::string& serport);
+
+// One try at opening serport again, said when it is back: the descriptor,
+// or -1 while the line is still away.
+int TryReopenLine(const std::string& serport);
 
 // Runs in the receiver process for good: owns the device's SIGIO, reads on
 // each notification and writes each frame to commOut in one write. When the

@@ -10,7 +10,7 @@ shift 3
 here=$(cd "$(dirname "$0")" && pwd)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(decoder_output mappings_file playlist_file line_keys plugin_keys display_charset)
+  targets=(decoder_output mappings_file playlist_file line_keys plugin_keys display_charset bridge_clients)
 fi
 mkdir -p "$build/work" "$build/artifacts" "$build/logs"
 

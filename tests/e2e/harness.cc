@@ -256,11 +256,12 @@ void Session::Start(const std::vector<std::string>& args) {
     }
     for (int i = 0; i < options_.extraDescriptors; ++i) open("/dev/null", O_RDONLY);
     if (chdir(dir_.path().c_str()) != 0) _exit(127);
+    const char* program = options_.program.empty() ? NORVELO_BIN : options_.program.c_str();
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(NORVELO_BIN));
+    argv.push_back(const_cast<char*>(program));
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    execv(NORVELO_BIN, argv.data());
+    execv(program, argv.data());
     _exit(127);
   }
   close(out[1]);

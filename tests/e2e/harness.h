@@ -66,6 +66,7 @@ struct SessionOptions {
   int extraDescriptors = 0;                     // opened in the player before it starts
   bool unprivileged = false;  // started as nobody, whom file permissions stop (tests run as root)
   bool closedStdout = false;                    // started with standard output closed
+  std::string program;  // the program on the line; "" is the player
 };
 
 // Marks this process as the reaper of orphans, so that anything the player
@@ -87,7 +88,7 @@ class Session {
   TempDir& dir() { return dir_; }
   const std::string& slave() const { return slave_; }
 
-  // Starts the player with exactly these arguments.
+  // Starts the player (or options.program) with exactly these arguments.
   void Start(const std::vector<std::string>& args);
   // "-s <slave>" then the list.
   void StartOn(const std::vector<std::string>& list);

@@ -35,3 +35,14 @@ bool WriteAll(int fd, std::string_view data, int timeoutMs) {
 void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
 void SetCloseOnExec(int fd) { fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC); }
+
+void OpenStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    const int null = open("/dev/null", O_RDWR);  // the lowest free number: fd
+    if (null > fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+}

@@ -16,3 +16,8 @@ bool WriteAll(int fd, std::string_view data, int timeoutMs = 1000);
 
 void SetNonBlocking(int fd);
 void SetCloseOnExec(int fd);
+
+// Standard input, output and error opened on /dev/null where they are
+// closed, so that the next descriptor opened cannot take their place (traces
+// written into a serial line or a client's socket).
+void OpenStandardDescriptors();

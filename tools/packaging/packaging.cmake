@@ -1,7 +1,7 @@
 # Installation of the Linux side and its Debian package (make install, make
 # package). The plug-in's zip is made by the Makefile from the Windows build.
 set(man_gz)
-foreach(page norvelo norvelo-unit norvelo-learn)
+foreach(page norvelo norvelo-unit norvelo-learn norvelo-bridge)
   set(gz ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1.gz)
   # Debian keeps manual pages compressed; -n leaves the time out of the file.
   add_custom_command(OUTPUT ${gz}
@@ -15,13 +15,15 @@ add_custom_target(norvelo-man ALL DEPENDS ${man_gz})
 install(FILES ${man_gz} DESTINATION share/man/man1)
 install(FILES packaging/copyright DESTINATION share/doc/norvelo)
 
-# The system service, installed but not enabled. Its unit names the player
-# where this installation puts it, so it is made at install time.
-install(CODE "
-  set(NORVELO_BINDIR \"\${CMAKE_INSTALL_PREFIX}/bin\")
-  configure_file(\"${CMAKE_CURRENT_SOURCE_DIR}/packaging/norvelo.service.in\"
-    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/system/norvelo.service\" @ONLY)")
-install(FILES packaging/norvelo.default DESTINATION /etc/default RENAME norvelo)
+# The system services, installed but not enabled. Their units name the
+# programs where this installation puts them, so they are made at install time.
+foreach(service norvelo norvelo-bridge)
+  install(CODE "
+    set(NORVELO_BINDIR \"\${CMAKE_INSTALL_PREFIX}/bin\")
+    configure_file(\"${CMAKE_CURRENT_SOURCE_DIR}/packaging/${service}.service.in\"
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/system/${service}.service\" @ONLY)")
+  install(FILES packaging/${service}.default DESTINATION /etc/default RENAME ${service})
+endforeach()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME norvelo)
@@ -32,13 +34,16 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "norvelo plays MP3 files with mpg123, takes RC-5 remote keys from the Norvelo\n"
     "control unit on a serial line and shows the title and state on its display.\n"
     "norvelo-unit emulates the control unit in a terminal; norvelo-learn writes a\n"
-    "remote mappings file for your own remote.")
+    "remote mappings file for your own remote. norvelo-bridge serves the unit's keys\n"
+    "on a lircd socket and its display on an LCDd port, for any other program.")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Named by hand so that packaging needs no dpkg-dev.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1, libstdc++6 (>= 12), libasound2 (>= 1.2), mpg123, adduser")
 # Through its plug-ins ALSA's default device is the sound server's volume.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libasound2-plugins")
+# The key and display clients that norvelo-bridge serves.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "lirc, lcdproc")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The maintainer scripts create the service's user; the defaults file is the
 # user's to edit and survives upgrades.

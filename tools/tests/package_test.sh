@@ -12,7 +12,7 @@ deb=$(ls "$TMP"/out/norvelo_*.deb 2>/dev/null | head -1)
 [ -n "$deb" ] || fail "no .deb made"
 dpkg-deb -f "$deb" Depends | grep -q mpg123 || fail "the package does not depend on mpg123"
 dpkg-deb -x "$deb" "$TMP/root" || fail "dpkg-deb -x"
-for program in norvelo norvelo-unit norvelo-learn; do
+for program in norvelo norvelo-unit norvelo-learn norvelo-bridge; do
   [ -x "$TMP/root/usr/bin/$program" ] || fail "$program missing"
   [ -f "$TMP/root/usr/share/man/man1/$program.1.gz" ] || fail "$program(1) missing"
 done
@@ -20,6 +20,7 @@ done
 [ $? -eq 1 ] || fail "norvelo without arguments should end with status 1"
 grep -q "^Usage: norvelo \[options\] list" "$TMP/usage" || fail "no usage text"
 "$TMP/root/usr/bin/norvelo-unit" -h | grep -q "^Usage: norvelo-unit" || fail "norvelo-unit -h"
+"$TMP/root/usr/bin/norvelo-bridge" -h | grep -q "^Usage: norvelo-bridge" || fail "norvelo-bridge -h"
 if command -v man >/dev/null; then
   MANPATH="$TMP/root/usr/share/man" MANWIDTH=80 man norvelo 2>/dev/null | grep -q "remote mappings file" \
     || fail "man norvelo does not show the page"
@@ -37,9 +38,27 @@ for name in NORVELO_DEVICE NORVELO_MUSIC NORVELO_OPTIONS NORVELO_DISPLAY_CHARSET
 done
 dpkg-deb -e "$deb" "$TMP/control" || fail "dpkg-deb -e"
 grep -qx /etc/default/norvelo "$TMP/control/conffiles" || fail "the defaults file is not a conffile"
+
+# The bridge's service: same user and hardening, its own defaults, the
+# lircd socket's folder its own, and never beside the player on the line.
+bridge="$TMP/root/usr/lib/systemd/system/norvelo-bridge.service"
+[ -f "$bridge" ] || fail "norvelo-bridge.service missing"
+grep -q "^ExecStart=/usr/bin/norvelo-bridge " "$bridge" || fail "the bridge's unit does not start the installed bridge"
+grep -q "^RuntimeDirectory=lirc$" "$bridge" || fail "the bridge's socket folder is not its own"
+grep -q "^Conflicts=.*norvelo.service" "$bridge" || fail "the bridge does not conflict with the player"
+grep -q "^Conflicts=norvelo-bridge.service" "$unit" || fail "the player does not conflict with the bridge"
+for u in "$unit" "$bridge"; do
+  sed -n '/^User=/p;/^NoNewPrivileges=/,/^UMask=/p' "$u" >"$u.hardening"
+done
+cmp -s "$unit.hardening" "$bridge.hardening" || fail "the bridge's user or hardening differ from the player's"
+rm -f "$unit.hardening" "$bridge.hardening"
+for name in NORVELO_DEVICE NORVELO_BRIDGE_SOCKET NORVELO_BRIDGE_PORT NORVELO_BRIDGE_OPTIONS NORVELO_DISPLAY_CHARSET; do
+  grep -B1 "^$name=" "$TMP/root/etc/default/norvelo-bridge" | grep -q "^#" || fail "$name missing or without a comment"
+done
+grep -qx /etc/default/norvelo-bridge "$TMP/control/conffiles" || fail "the bridge's defaults file is not a conffile"
 if command -v systemd-analyze >/dev/null; then
   cp /usr/lib/systemd/system/*.target "$TMP/root/usr/lib/systemd/system/"
-  MANPATH="$TMP/root/usr/share/man" systemd-analyze --root="$TMP/root" verify norvelo.service \
+  MANPATH="$TMP/root/usr/share/man" systemd-analyze --root="$TMP/root" verify norvelo.service norvelo-bridge.service \
     >"$TMP/verify" 2>&1 || { cat "$TMP/verify"; fail "systemd-analyze verify"; }
 fi
 

@@ -39,14 +39,7 @@ cat >"$TMP/as-service" <<'SCRIPT'
 chgrp dialout "$2" && chmod 660 "$2" || exit 1
 sed -e "s|^NORVELO_DEVICE=.*|NORVELO_DEVICE=$2|" -e "s|^NORVELO_MUSIC=.*|NORVELO_MUSIC=$TMP/music|" \
   "$SOURCE/tools/packaging/norvelo.default" >"$TMP/default"
-set -a
-. "$TMP/default"
-set +a
-# systemd's rules: ${NAME} is one word, a lone $NAME splits at white space.
-line=$(sed -e 's/^ExecStart=//' -e 's/\${\([A-Za-z_]*\)}/"$\1"/g' "$TMP/execstart")
-eval "set -- $line"
-echo "ExecStart: $*" >&2
-HOME=$TMP exec setpriv --reuid=norvelo --regid=norvelo --init-groups "$@"
+HOME=$TMP exec sh "$SOURCE/tools/tests/run_as_service.sh" "$TMP/execstart" "$TMP/default"
 SCRIPT
 chmod 755 "$TMP/as-service"
 

@@ -1,0 +1,3 @@
+#include "bridge/bridge.h"
+
+int main(int argc, char* argv[]) { return RunBridge(argc, argv); }

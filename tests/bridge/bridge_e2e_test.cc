@@ -1,0 +1,338 @@
+// The bridge on a pseudo-terminal, with Debian's own irw and lcdproc and with
+// plain sockets as clients.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace {
+
+using e2e::Session;
+using e2e::SessionOptions;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr uint16_t kPlay = 0x3535, kStop = 0x3536, kJunk = 0x2727;
+
+SessionOptions BridgeOptions() {
+  SessionOptions options;
+  options.program = NORVELO_BRIDGE_BIN;
+  return options;
+}
+
+// One end of a socket to the bridge, and everything read from it.
+class Peer {
+ public:
+  explicit Peer(int fd) : fd_(fd) {
+    if (fd_ >= 0) fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+  }
+  ~Peer() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Peer(const Peer&) = delete;
+  Peer& operator=(const Peer&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  void Send(const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = send(fd_, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+      if (n > 0) {
+        done += static_cast<size_t>(n);
+      } else if (n < 0 && errno == EAGAIN) {
+        pollfd p = {fd_, POLLOUT, 0};
+        poll(&p, 1, 100);
+      } else {
+        return;
+      }
+    }
+  }
+  // Reads what is there; false once the bridge closed the connection.
+  bool Read() {
+    char buffer[65536];
+    for (;;) {
+      const ssize_t n = read(fd_, buffer, sizeof buffer);
+      if (n > 0) {
+        got.append(buffer, static_cast<size_t>(n));
+        continue;
+      }
+      if (n == 0) closed = true;
+      return !closed;
+    }
+  }
+  size_t Count(const std::string& text) const {
+    size_t count = 0;
+    for (size_t at = got.find(text); at != std::string::npos; at = got.find(text, at + 1)) ++count;
+    return count;
+  }
+  std::string got;
+  bool closed = false;
+
+ private:
+  int fd_;
+};
+
+int ConnectUnix(const std::string& path) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int ConnectTcp(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// A client program of Debian's, its output read through a pipe; ended at the end.
+class Program {
+ public:
+  explicit Program(const std::vector<std::string>& args) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, STDERR_FILENO);
+      std::vector<char*> argv;
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execvp(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    output_ = std::make_unique<Peer>(out[0]);
+  }
+  ~Program() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  Peer& output() { return *output_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::unique_ptr<Peer> output_;
+};
+
+// The bridge on the session's line, its sockets in the session's folder and
+// its display port taken from the free ones.
+class Bridge {
+ public:
+  Bridge() : s(BridgeOptions()), socket(s.dir().Join("lircd")) {}
+
+  bool Start(const std::string& line = "") {
+    s.Start({"-s", line.empty() ? s.slave() : line, "-l", socket, "-p", "0"});
+    return s.WaitFor([this] { return Port() > 0; });
+  }
+  int Port() const {
+    const std::string mark = "display on 127.0.0.1:";
+    const size_t at = s.Trace().find(mark);
+    return at == std::string::npos ? 0 : atoi(s.Trace().c_str() + at + mark.size());
+  }
+  // Waits, keeping the trace and the line read, until the peers' reads say done.
+  bool WaitFor(const std::vector<Peer*>& peers, const std::function<bool()>& done,
+               int timeoutMs = e2e::kWaitMs) {
+    return s.WaitFor(
+        [&] {
+          for (Peer* peer : peers) peer->Read();
+          return done();
+        },
+        timeoutMs);
+  }
+  bool WaitForText(Peer& peer, const std::string& text, int timeoutMs = e2e::kWaitMs) {
+    return WaitFor({&peer}, [&] { return peer.got.find(text) != std::string::npos; }, timeoutMs);
+  }
+  bool WaitForLine1(const std::string& text, size_t after = 0) {
+    return s.WaitForFrame([&](const e2e::DisplayFrame& f) { return f.line1 == Padded(text); }, after);
+  }
+  static std::string Padded(std::string text) {
+    text.resize(16, ' ');
+    return text;
+  }
+  // A display client that has said hello and shows one string on line 1.
+  void ShowString(Peer& lcd, const std::string& screen, const std::string& text,
+                  const std::string& priority = "info") {
+    lcd.Send("hello\nscreen_add " + screen + "\nscreen_set " + screen + " -priority " + priority +
+             "\nwidget_add " + screen + " w string\nwidget_set " + screen + " w 1 1 {" + text + "}\n");
+  }
+
+  Session s;
+  std::string socket;
+};
+
+std::string Line(uint16_t code, int repeat, const std::string& name) {
+  char text[80];
+  snprintf(text, sizeof text, "%016x %02x %s norvelo\n", code, repeat, name.c_str());
+  return text;
+}
+
+TEST(BridgeClients, IrwPrintsEveryFrameWithItsRepeatCount) {
+  Bridge b;
+  ASSERT_TRUE(b.Start());
+  Program irw({"irw", b.socket});
+  ASSERT_TRUE(b.s.WaitForTrace("Key client 1 connected"));
+  for (bool toggle : {false, false, false, true}) {
+    b.s.SendKey(kPlay, toggle);
+    e2e::SleepMs(100);
+  }
+  b.s.SendKey(kJunk);
+  const std::string expected = Line(kPlay, 0, "KEY_PLAY") + Line(kPlay, 1, "KEY_PLAY") +
+                               Line(kPlay, 2, "KEY_PLAY") + Line(kPlay, 0, "KEY_PLAY") +
+                               Line(kJunk, 0, "KEY_UNKNOWN_2727");
+  EXPECT_TRUE(b.WaitForText(irw.output(), expected)) << irw.output().got;
+}
+
+TEST(BridgeClients, LcdprocScreensReachTheLine) {
+  Bridge b;
+  ASSERT_TRUE(b.Start());
+  // Its own configuration left out: the CPU screen alone, in the foreground.
+  const std::string config = b.s.dir().Write("lcdproc.conf", "");
+  Program lcdproc({"lcdproc", "-f", "-c", config, "-s", "127.0.0.1", "-p",
+                   std::to_string(b.Port()), "C"});
+  EXPECT_TRUE(b.s.WaitForFrame(
+      [](const e2e::DisplayFrame& f) { return f.line1.compare(0, 5, "CPU [") == 0; }))
+      << b.s.Trace();
+}
+
+TEST(BridgeClients, PlainSocketsSpeakBothProtocols) {
+  Bridge b;
+  ASSERT_TRUE(b.Start());
+  Peer keys(ConnectUnix(b.socket));
+  keys.Send("VERSION\nLIST\n");
+  EXPECT_TRUE(b.WaitForText(keys, "BEGIN\nVERSION\nSUCCESS\nDATA\n1\n"));
+  EXPECT_TRUE(b.WaitForText(keys, "BEGIN\nLIST\nSUCCESS\nDATA\n1\nnorvelo\nEND\n"));
+
+  Peer first(ConnectTcp(b.Port())), second(ConnectTcp(b.Port()));
+  b.ShowString(first, "s", "Hello");
+  EXPECT_TRUE(b.WaitForLine1("Hello"));
+  b.ShowString(second, "top", "On top", "foreground");
+  EXPECT_TRUE(b.WaitForLine1("On top"));
+  EXPECT_TRUE(b.WaitForText(first, "ignore s\n"));
+
+  // A key a display client holds goes to it and not to the key clients.
+  first.Send("client_add_key -exclusively KEY_PLAY\n");
+  EXPECT_TRUE(b.WaitFor({&first}, [&] { return first.Count("success\n") == 5; }));
+  b.s.SendKey(kPlay);
+  b.s.SendKey(kStop, true);
+  EXPECT_TRUE(b.WaitForText(first, "key KEY_PLAY\n"));
+  EXPECT_TRUE(b.WaitForText(keys, "KEY_STOP norvelo\n"));
+  EXPECT_EQ(keys.Count("KEY_PLAY"), 0u);
+}
+
+TEST(BridgeClients, AClientThatStopsReadingHoldsUpNobody) {
+  Bridge b;
+  ASSERT_TRUE(b.Start());
+  Peer stuck(ConnectUnix(b.socket)), reader(ConnectUnix(b.socket));
+  ASSERT_TRUE(b.s.WaitForTrace("Key client 2 connected"));
+  // Far more than the stuck client's socket and queue take.
+  const std::string burst = e2e::FrameBytes(kPlay) + e2e::FrameBytes(kPlay, true);
+  for (int chunk = 0; chunk < 40; ++chunk) {
+    std::string bytes;
+    for (int i = 0; i < 100; ++i) bytes += burst;
+    b.s.SendBytes(bytes);
+    b.WaitFor({&reader}, [] { return false; }, 20);
+  }
+  EXPECT_TRUE(b.WaitFor({&reader}, [&] { return reader.Count("KEY_PLAY") == 8000; }))
+      << reader.Count("KEY_PLAY");
+  EXPECT_TRUE(b.s.WaitForTrace("Key client 1 dropped: it does not read"));
+  const auto sent = SteadyClock::now();
+  b.s.SendKey(kStop);
+  ASSERT_TRUE(b.WaitForText(reader, "KEY_STOP"));
+  EXPECT_LT(SteadyClock::now() - sent, std::chrono::milliseconds(500));
+}
+
+TEST(BridgeProcess, EndsOnSigtermWithItsSocketRemoved) {
+  Bridge b;
+  ASSERT_TRUE(b.Start());
+  Peer keys(ConnectUnix(b.socket)), lcd(ConnectTcp(b.Port()));
+  b.s.Signal(SIGTERM);
+  EXPECT_EQ(b.s.WaitExit(), -1);
+  EXPECT_EQ(b.s.ExitSignal(), SIGTERM);
+  EXPECT_EQ(b.s.CountTrace("SIGTERM received, quitting"), 1u);
+  struct stat info;
+  EXPECT_NE(lstat(b.socket.c_str(), &info), 0);
+  EXPECT_TRUE(b.s.NothingLeftWithin(2000)) << e2e::LeftoverChildren();
+}
+
+TEST(BridgeProcess, ALineThatIsNoTerminalIsRefused) {
+  Bridge b;
+  b.s.Start({"-s", "/dev/null", "-l", b.socket, "-p", "0"});
+  EXPECT_EQ(b.s.WaitExit(), 1);
+  EXPECT_EQ(b.s.CountTrace("Unable to use /dev/null: a device that is not a terminal"), 1u)
+      << b.s.Trace();
+}
+
+TEST(BridgeProcess, TheLineUnpluggedAndBackCarriesOn) {
+  Bridge b;
+  const std::string link = b.s.LinkPath();
+  ASSERT_TRUE(b.Start(link));
+  Peer keys(ConnectUnix(b.socket));
+  ASSERT_TRUE(b.WaitForLine1("norvelo-bridge"));
+  b.s.HangUp();
+  ASSERT_TRUE(b.s.WaitForTrace("Serial line lost: " + link));
+  const size_t before = b.s.Frames().size();
+  b.s.Reconnect();
+  ASSERT_TRUE(b.s.WaitForTrace("Serial line back: " + link));
+  // The unit came back blank: it is given the display again.
+  EXPECT_TRUE(b.WaitForLine1("norvelo-bridge", before));
+  b.s.SendKey(kPlay);
+  EXPECT_TRUE(b.WaitForText(keys, "KEY_PLAY norvelo\n"));
+}
+
+TEST(BridgeProcess, BadInputGetsAnswersOrADropNeverACrashOrASpin) {
+  Bridge b;
+  ASSERT_TRUE(b.Start());
+  Peer lcd(ConnectTcp(b.Port())), keys(ConnectUnix(b.socket));
+  const std::string huge(1 << 20, 'x');
+  lcd.Send("hello\n" + huge + "\n\x01\xff garbage\n{unclosed\nscreen_add\nwidget_set a b c\nnoop\n");
+  EXPECT_TRUE(b.WaitForText(lcd, "success\n"));
+  EXPECT_EQ(lcd.Count("huh? "), 5u) << lcd.got;
+  EXPECT_EQ(lcd.Count("huh? line too long\n"), 1u);
+  keys.Send(huge);
+  EXPECT_TRUE(b.WaitFor({&keys}, [&] { return keys.closed; }));
+  // A half command and gone: the others are served as before.
+  {
+    Peer half(ConnectTcp(b.Port()));
+    half.Send("hello\nscreen_add ha");
+  }
+  Peer again(ConnectUnix(b.socket));
+  again.Send("VERSION\n");
+  EXPECT_TRUE(b.WaitForText(again, "SUCCESS"));
+  const double cpu = b.s.CpuSeconds();
+  b.s.Pump(1000);
+  EXPECT_LT(b.s.CpuSeconds() - cpu, 0.2);
+  EXPECT_TRUE(b.s.Running());
+}
+
+}  // namespace
