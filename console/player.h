@@ -9,6 +9,7 @@
 
 #include "console/keymap.h"
 #include "console/playlist.h"
+#include "link/link.h"
 #include "link/ticker.h"
 
 struct Clock;
@@ -53,6 +54,8 @@ struct PlayerState {
   // The main process's own open description of the line, for DisplayFrames
   // only: it stays non-blocking whatever the receiver does to its own.
   int serialFd = -1;
+  // When the line has carried the last frame: a frame asked for sooner waits.
+  LinePacer pacer;
   std::string serport;      // reopened when a write finds the line gone
   int serialLost = 0;
   uint32_t lastReopenTry = 0;

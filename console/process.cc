@@ -151,12 +151,10 @@ Next Spine::Pass() {
   return Next::GoOn();
 }
 
-// Waits until a pipe has something, a signal came or the display is next due.
+// Waits until a pipe has something, a signal came or the display is next due
+// and the line free for it.
 Next Spine::WaitForWork() {
-  int timeout = 0;
-  if (!state_.refreshNow)
-    timeout = static_cast<int>(
-        TicksUntilDue(state_.clock->Now(), state_.lastRefresh, kRefreshIntervalMs));
+  const int timeout = static_cast<int>(DisplayWaitMs(state_));
   pollfd fds[3] = {{state_.decoderOut, POLLIN, 0},
                    {state_.commIn, POLLIN, 0},
                    {SignalPipeFd(), POLLIN, 0}};

@@ -57,7 +57,9 @@ TEST(RefreshDisplay, CadenceAndVolumeBar) {
   p.clock.now += 1;
   RefreshDisplay(p.state);
   EXPECT_EQ(p.serial.Drain().size(), 34u);
-  // A volume key forces a refresh in the same pass; the bar shows once.
+  // A volume key forces a refresh in the same pass once the line has carried
+  // the last frame; the bar shows once.
+  p.clock.now += 142;
   p.state.refreshNow = 1;
   p.state.volumeBar = std::string(16, '>');
   RefreshDisplay(p.state);
@@ -68,10 +70,33 @@ TEST(RefreshDisplay, CadenceAndVolumeBar) {
   p.clock.now += 501;
   RefreshDisplay(p.state);
   EXPECT_EQ(p.serial.Drain(), Frame("Short           ", "Trk 1 (stop)    "));
+  p.clock.now += 142;
   p.state.refreshNow = 1;
   p.state.volumeBar.clear();
   RefreshDisplay(p.state);
   EXPECT_EQ(p.serial.Drain(), Frame("Short           ", std::string(16, ' ')));
+}
+
+// A 34-byte frame takes 141.7 ms at 2400 baud.
+TEST(RefreshDisplay, FramesWaitForTheLineAndCarryTheNewestState) {
+  TestPlayer p;
+  RefreshDisplay(p.state);
+  p.serial.Drain();
+  p.clock.now += 100;
+  p.state.refreshNow = 1;
+  p.state.volumeBar = ">";
+  RefreshDisplay(p.state);
+  EXPECT_EQ(p.serial.Drain(), "");
+  EXPECT_EQ(DisplayWaitMs(p.state), 42u);
+  p.state.volumeBar = ">>";  // the next key merges into the waiting frame
+  p.clock.now += 41;
+  RefreshDisplay(p.state);
+  EXPECT_EQ(p.serial.Drain(), "");
+  EXPECT_EQ(DisplayWaitMs(p.state), 1u);
+  p.clock.now += 1;
+  RefreshDisplay(p.state);
+  EXPECT_EQ(p.serial.Drain(), Frame(std::string(16, ' '), ">>" + std::string(14, ' ')));
+  EXPECT_EQ(DisplayWaitMs(p.state), 501u);
 }
 
 TEST(RefreshDisplay, EveryRefreshMovesTheTickerAndBytesPassUnchanged) {

@@ -13,9 +13,20 @@
 #include "console/player.h"
 #include "console/trace.h"
 
+// The monotonic time moves with the tick, always forward (a tick set back
+// counts as a move across its wrap), so that the line's pace follows the test.
 struct FakeClock : Clock {
   uint32_t now = 100000;
   uint32_t Now() override { return now; }
+  uint64_t MonotonicUs() override {
+    us_ += static_cast<uint64_t>(now - seen_) * 1000u;
+    seen_ = now;
+    return us_;
+  }
+
+ private:
+  uint32_t seen_ = 100000;
+  uint64_t us_ = 1000000000;
 };
 
 struct FakeMixer : Mixer {

@@ -1,5 +1,7 @@
 // DisplayFrames on the line: the status forms, the volume bar, the mode
 // letter and the title ticker, as the control unit would receive them.
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,12 @@ namespace e2e {
 namespace {
 
 std::string Spaces(size_t n) { return std::string(n, ' '); }
+
+// Line 2 right after a volume key, in seek mode 1.
+std::string BarLine(int volume) {
+  const std::string bar(static_cast<size_t>(std::min(volume, 100) * 16 / 100), '>');
+  return bar + Spaces(bar.size() < 15 ? 15 - bar.size() : 0) + " ";
+}
 
 class Display : public ::testing::Test {
  protected:
@@ -161,7 +169,10 @@ TEST_F(Display, VolumeKeysStepTheTickerToo) {
   Decoder("@I " + title + "\n");
   ASSERT_TRUE(s.WaitFor([&] { return !s.Frames().empty() && s.Frames().back().line1 == title.substr(0, 16); }));
   const size_t before = s.Frames().size();
-  s.SendBurst({kVolumeUp, kVolumeUp, kVolumeUp, kVolumeUp});
+  for (int i = 0; i < 4; ++i) {  // each once the line has carried the last frame
+    s.SendKey(kVolumeUp);
+    s.Pump(200);
+  }
   ASSERT_TRUE(s.WaitFor([&] { return s.CountTrace("Volume=100%") == 4 && s.Frames().size() >= before + 4; }));
   const std::vector<DisplayFrame> frames = s.Frames();
   size_t last = 0;
@@ -170,6 +181,32 @@ TEST_F(Display, VolumeKeysStepTheTickerToo) {
     EXPECT_EQ(offset, last + 1) << i;
     last = offset;
   }
+}
+
+// A held key repeats faster than a 34-byte frame crosses the line at 2400
+// baud (142 ms): frames keep that pace, each showing the newest volume, and
+// the last one follows the last key by at most about one frame time.
+TEST_F(Display, HeldVolumeKeyFramesKeepTheLinesPace) {
+  StartWith({"a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  Mark();
+  int lastKeyMs = 0;
+  for (int held = 0; held <= 3000; held += 110) {
+    s.SendKey(kVolumeDown);
+    lastKeyMs = s.ElapsedMs();
+    s.Pump(110);
+  }
+  ASSERT_TRUE(s.WaitFor([&] { return s.CountTrace("IR Command: 3411") == 28; }));
+  s.Pump(400);
+  const std::vector<DisplayFrame> frames = s.Frames();
+  ASSERT_GT(frames.size(), mark_ + 15);
+  for (size_t i = mark_ + 1; i < frames.size(); ++i)
+    EXPECT_GE(frames[i].atMs - frames[i - 1].atMs, 140) << "frame " << i;
+  int volume = -1;
+  for (const std::string& line : s.TraceLines()) sscanf(line.c_str(), "Volume=%d%%", &volume);
+  const std::string bar = BarLine(volume);
+  EXPECT_EQ(frames.back().line2, bar);
+  EXPECT_LE(frames.back().atMs - lastKeyMs, 300);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace e2e {
@@ -410,6 +411,7 @@ void Session::Pump(int ms) {
     while (master_ >= 0) {
       const ssize_t n = read(master_, buffer, sizeof buffer);
       if (n <= 0) break;
+      lineReads_.emplace_back(display_.size(), MsSince(begun_));
       display_.append(buffer, static_cast<size_t>(n));
     }
     if (left == 0) return;
@@ -480,6 +482,8 @@ int Session::WaitExit(int timeoutMs) {
   return status_ >= 1000 ? -1 : status_;
 }
 
+int Session::ElapsedMs() const { return MsSince(begun_); }
+
 std::vector<std::string> Session::TraceLines() const { return SplitLines(out_); }
 
 size_t Session::CountTrace(const std::string& line) const {
@@ -535,6 +539,10 @@ std::vector<DisplayFrame> Session::Frames() const {
     const size_t split = body.find(second, 16);
     if (split != std::string::npos) {
       DisplayFrame frame{body.substr(0, split), body.substr(split + 1)};
+      auto read = std::upper_bound(
+          lineReads_.begin(), lineReads_.end(), at,
+          [](size_t offset, const std::pair<size_t, int>& r) { return offset < r.first; });
+      if (read != lineReads_.begin()) frame.atMs = std::prev(read)->second;
       // The last frame may still be on its way.
       if (next != std::string::npos || frame.line2.size() >= 16) frames.push_back(frame);
     }
