@@ -44,6 +44,9 @@ void FitTitle(std::string& title) {
 
 void SetTitle(PlayerState& state, std::string title) {
   TrimString(title);
+  // Converted whole, so that the cut counts display characters.
+  state.displayTitle = ToDisplayCharset(title, state.displayCharset);
+  if (state.displayTitle.size() > kTitleMax) state.displayTitle.resize(kTitleMax);
   FitTitle(title);
   state.title = title;
   Trace("Track %d: \"%s\"\n", state.track + 1, Printable(state.title).c_str());

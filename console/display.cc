@@ -58,7 +58,7 @@ void RefreshDisplay(PlayerState& state) {
   const uint64_t nowUs = state.clock->MonotonicUs();
   if (!state.pacer.Free(nowUs)) return;
   state.lastRefresh = state.clock->Now();
-  const std::string line1 = TitleTickerStep(state.ticker, state.title);
+  const std::string line1 = TitleTickerStep(state.ticker, state.displayTitle);
   const std::string line2 = StatusLine(state);
   const std::string frame = BuildDisplayFrame(line1, line2, false);
   // A short or failed write is not retried: the next refresh sends a whole

@@ -9,6 +9,7 @@
 
 #include "console/keymap.h"
 #include "console/playlist.h"
+#include "link/charset.h"
 #include "link/link.h"
 #include "link/ticker.h"
 
@@ -46,7 +47,11 @@ struct PlayerState {
   uint8_t savedVolume = 0;
   int seekMode = 1;
   float elapsedSeconds = 0.0f;
+  // The title as the decoder gave it, for the trace, and as the display
+  // shows it: converted once, when it is set, to the display's characters.
   std::string title;
+  std::string displayTitle;
+  DisplayCharset displayCharset = DisplayCharset::kLatin1;
   std::string volumeBar;
   int refreshNow = 0;
   uint32_t lastRefresh = 0;

@@ -243,6 +243,10 @@ int RunPlayer(int argc, char* argv[]) {
   }
   static PlayerState state;
   const Options options = ReadOptions(argc, argv, state.keys);
+  if (const char* charset = getenv(kDisplayCharsetVariable);
+      !ParseDisplayCharset(charset, state.displayCharset))
+    Trace("%s=%s is not latin1, ascii or raw: titles are shown in latin1\n",
+          kDisplayCharsetVariable, Printable(charset).c_str());
   PlaylistResult built = BuildPlaylist(options.list, options.recursive);
   if (built.exitStatus != 0) return built.exitStatus;
   state.playlist = std::move(built.playlist);

@@ -48,7 +48,7 @@ TEST(StatusLine, Forms) {
 
 TEST(RefreshDisplay, CadenceAndVolumeBar) {
   TestPlayer p;
-  p.state.title = "Short";
+  p.state.displayTitle = "Short";
   RefreshDisplay(p.state);  // the first pass is always due
   EXPECT_EQ(p.serial.Drain(), Frame("Short           ", "Trk 1 (stop)    "));
   p.clock.now += 500;
@@ -101,18 +101,18 @@ TEST(RefreshDisplay, FramesWaitForTheLineAndCarryTheNewestState) {
 
 TEST(RefreshDisplay, EveryRefreshMovesTheTickerAndBytesPassUnchanged) {
   TestPlayer p;
-  p.state.title = "ABCDEFGHIJKLMNOPQ\xa8";  // 18 bytes, one of them the line-2 marker
+  p.state.displayTitle = "ABCDEFGHIJKLMNOPQ\xa8";  // 18 bytes, one of them the line-2 marker
   std::vector<std::string> windows;
   for (int i = 0; i < 6; ++i) {
     p.clock.now += 501;
     RefreshDisplay(p.state);
     windows.push_back(p.serial.Drain().substr(1, 16));
   }
-  EXPECT_EQ(windows[0], p.state.title.substr(0, 16));
-  EXPECT_EQ(windows[1], p.state.title.substr(1, 16));
-  EXPECT_EQ(windows[2], p.state.title.substr(2, 16));
-  EXPECT_EQ(windows[3], p.state.title.substr(2, 16));
-  EXPECT_EQ(windows[5], p.state.title.substr(0, 16));
+  EXPECT_EQ(windows[0], p.state.displayTitle.substr(0, 16));
+  EXPECT_EQ(windows[1], p.state.displayTitle.substr(1, 16));
+  EXPECT_EQ(windows[2], p.state.displayTitle.substr(2, 16));
+  EXPECT_EQ(windows[3], p.state.displayTitle.substr(2, 16));
+  EXPECT_EQ(windows[5], p.state.displayTitle.substr(0, 16));
   // The clock wrapping around 2^32 does not stop the display.
   p.clock.now = 0xFFFFFF00u;
   p.state.lastRefresh = 0xFFFFFC00u;

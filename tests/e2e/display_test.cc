@@ -209,5 +209,47 @@ TEST_F(Display, HeldVolumeKeyFramesKeepTheLinesPace) {
   EXPECT_LE(frames.back().atMs - lastKeyMs, 300);
 }
 
+// Today's decoder reports tags in UTF-8, whose letters hold the frame markers
+// ("è" is C3 A8, "À" C3 80): the display gets one Latin-1 byte per letter,
+// the trace the decoder's own text. Text that is not UTF-8 goes out as it is.
+TEST_F(Display, TitlesGoOutInTheDisplaysCharacters) {
+  StartWith({"a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  Decoder("@I Perché è così\n");
+  EXPECT_TRUE(s.WaitForTrace("Track 1: \"Perché è così\""));
+  EXPECT_TRUE(s.WaitForFrame(
+      [](const DisplayFrame& f) { return f.line1 == "Perch\xE9 \xE8 cos\xEC" + Spaces(3); }, mark_));
+
+  Decoder("@I À la claire fontaine, m’en allant promener\n");
+  ASSERT_TRUE(s.WaitFor([&] { return s.Frames().size() >= mark_ + 4; }, 10000));
+  EXPECT_EQ(s.Frames()[mark_].line1, "\xC0 la claire font");
+  for (const DisplayFrame& frame : s.Frames()) EXPECT_EQ(frame.line1.size(), 16u) << frame.line1;
+  const std::string& line = s.LineBytes();
+  EXPECT_EQ(std::count(line.begin(), line.end(), '\x80'), std::count(line.begin(), line.end(), '\xA8'));
+
+  Decoder("@I Caf\xE9 \xA8 bar\n");
+  EXPECT_TRUE(s.WaitForFrame(
+      [](const DisplayFrame& f) { return f.line1 == "Caf\xE9 \xA8 bar" + Spaces(6); }, mark_));
+}
+
+// NORVELO_DISPLAY_CHARSET: ascii spells accents out; a value the player does
+// not know is said and latin1 is used.
+TEST(DisplayCharsetChoice, AsciiAndAnUnknownValue) {
+  for (const char* value : {"ascii", "utf8"}) {
+    SessionOptions options;
+    options.environment = {std::string("NORVELO_DISPLAY_CHARSET=") + value};
+    Session s(options);
+    s.StartOn({"a.mp3"});
+    ASSERT_TRUE(s.WaitReady());
+    s.DecoderSays("@I Perché è così\n");
+    const std::string shown = value == std::string("ascii") ? "Perche e cosi" : "Perch\xE9 \xE8 cos\xEC";
+    EXPECT_TRUE(s.WaitForFrame([&](const DisplayFrame& f) { return f.line1 == shown + Spaces(3); }))
+        << value;
+    EXPECT_EQ(s.CountTrace("NORVELO_DISPLAY_CHARSET=utf8 is not latin1, ascii or raw: titles are "
+                           "shown in latin1"),
+              value == std::string("utf8") ? 1u : 0u);
+  }
+}
+
 }  // namespace
 }  // namespace e2e

@@ -255,6 +255,13 @@ void Session::Start(const std::vector<std::string>& args) {
              1);
       setenv("FAKE_CLOCK_FILE", clockPath_.c_str(), 1);
     }
+    for (const std::string& entry : options_.environment) {
+      const size_t eq = entry.find('=');
+      if (eq == std::string::npos)
+        unsetenv(entry.c_str());
+      else
+        setenv(entry.substr(0, eq).c_str(), entry.c_str() + eq + 1, 1);
+    }
     for (int i = 0; i < options_.extraDescriptors; ++i) open("/dev/null", O_RDONLY);
     if (chdir(dir_.path().c_str()) != 0) _exit(127);
     std::vector<char*> argv;

@@ -69,6 +69,8 @@ struct SessionOptions {
   int extraDescriptors = 0;                     // opened in the player before it starts
   bool unprivileged = false;  // started as nobody, whom file permissions stop (tests run as root)
   bool closedStdout = false;                    // started with standard output closed
+  // Put into the player's environment: "NAME=value", or "NAME" to remove it.
+  std::vector<std::string> environment;
 };
 
 // Marks this process as the reaper of orphans, so that anything the player
