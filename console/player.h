@@ -15,6 +15,7 @@
 
 struct Clock;
 struct Mixer;
+class DecoderMixer;
 
 // What the main loop does after a key or a decoder line. The handlers return
 // it instead of ending the process themselves, so that the ending is done in
@@ -87,4 +88,6 @@ struct PlayerState {
 
   Clock* clock = nullptr;
   Mixer* mixer = nullptr;
+  // The mixer when it is the decoder's own volume: its answers go there.
+  DecoderMixer* decoderMixer = nullptr;
 };

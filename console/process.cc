@@ -278,10 +278,15 @@ int RunPlayer(int argc, char* argv[]) {
   }
 
   static WallClock clock;
-  static OssMixer mixer;
   state.clock = &clock;
-  state.mixer = &mixer;
   static Spine spine(state, receiverLine);
   if (!spine.StartChildren()) return 1;
+  // Chosen once the children run, so that none of them starts out holding a
+  // connection to the sound server.
+  static ChosenMixer mixer =
+      ChooseMixer([](const std::string& line) { SendDecoderCommand(state, line); });
+  Trace("Mixer: %s\n", mixer.name.c_str());
+  state.mixer = mixer.mixer.get();
+  state.decoderMixer = mixer.decoder;
   spine.Loop();
 }

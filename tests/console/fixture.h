@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -32,12 +33,13 @@ struct FakeClock : Clock {
 struct FakeMixer : Mixer {
   int volume = 40;
   bool present = true;
+  int ceiling = 255;  // the most the device takes
   std::vector<int> set;
   int GetVolume() override { return present ? volume : 255; }
   int SetVolume(int v) override {
     if (!present) return -1;
     set.push_back(v);
-    volume = v & 0xFF;
+    volume = std::min(v & 0xFF, ceiling);
     return volume;
   }
 };

@@ -70,6 +70,7 @@ struct SessionOptions {
   bool unprivileged = false;  // started as nobody, whom file permissions stop (tests run as root)
   bool closedStdout = false;                    // started with standard output closed
   // Put into the player's environment: "NAME=value", or "NAME" to remove it.
+  // ALSA_CONFIG_PATH is /dev/null unless removed or set here: no ALSA device.
   std::vector<std::string> environment;
 };
 
