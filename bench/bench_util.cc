@@ -81,10 +81,11 @@ std::string InstallLatencyDecoder(const std::string& dir, const char* program) {
   return fifo;
 }
 
-pid_t SpawnOnLine(std::vector<std::string> args, const Pty& line, const std::string& pathDir) {
+pid_t SpawnOnLine(std::vector<std::string> args, const Pty& line, const std::string& pathDir,
+                  int outFd) {
   for (std::string& a : args)
     if (a == "@SLAVE") a = line.slave;
-  return Spawn(args, pathDir);
+  return Spawn(args, pathDir, outFd);
 }
 
 void QuitOnLine(const Pty& line, pid_t pid) {
@@ -148,6 +149,19 @@ std::string DrainFor(int fd, int ms) {
     all.append(buffer, static_cast<size_t>(n));
   }
   return all;
+}
+
+bool DrainPastNextFrame(int fd) {
+  std::string seen;
+  const double end = NowSeconds() + 3;
+  for (;;) {
+    const size_t start = seen.rfind('\x80');
+    if (start != std::string::npos && seen.size() >= start + 34) break;
+    if (NowSeconds() >= end) return false;
+    seen += DrainFor(fd, 10);
+  }
+  DrainFor(fd, 170);
+  return true;
 }
 
 int WaitExit(pid_t pid, int ms) {

@@ -34,7 +34,8 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& pathDir, in
 std::string InstallLatencyDecoder(const std::string& dir, const char* program);
 
 // Spawn with every "@SLAVE" argument replaced by the line's device path.
-pid_t SpawnOnLine(std::vector<std::string> args, const Pty& line, const std::string& pathDir);
+pid_t SpawnOnLine(std::vector<std::string> args, const Pty& line, const std::string& pathDir,
+                  int outFd = -1);
 
 // The quit key on the line, then the exit awaited (the line kept drained).
 void QuitOnLine(const Pty& line, pid_t pid);
@@ -50,6 +51,11 @@ CpuSample SampleGroup(pid_t pgid);
 
 // Reads and discards whatever the player wrote, for up to ms milliseconds.
 std::string DrainFor(int fd, int ms);
+
+// Reads until a DisplayFrame has come whole, then for its time on a 2400-baud
+// line: the player may then send its next frame at once, and its next
+// periodic one is a good while off. False when no frame came within 3 s.
+bool DrainPastNextFrame(int fd);
 
 double NowSeconds();
 
