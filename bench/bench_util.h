@@ -59,6 +59,9 @@ bool DrainPastNextFrame(int fd);
 
 double NowSeconds();
 
+// The value below which the share p (0.5, 0.99) of v lies; -1 for none.
+double Percentile(std::vector<double> v, double p);
+
 // One row of the benchmark table: what, the player's figure, the reference
 // measured in the same run, their ratio (or "" when it means nothing), the goal.
 void PrintRow(const std::string& what, double value, double reference, const char* unit,

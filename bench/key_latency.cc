@@ -105,13 +105,6 @@ Figures Measure(const std::vector<std::string>& command, const std::string& dir,
   return figures;
 }
 
-double Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return -1;
-  std::sort(v.begin(), v.end());
-  const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())));
-  return v[i];
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {

@@ -48,12 +48,6 @@ bool Press(int master, unsigned char b0, unsigned char b1) {
   return write(master, frame, 2) == 2;
 }
 
-double Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return -1;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
-}
-
 // The unit's end of a 2400-baud line: what the host wrote waits in the
 // pseudo-terminal, as in a serial driver, and is taken one byte a character
 // time after the one before. Each frame's start on the unit is noted.
