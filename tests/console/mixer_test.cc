@@ -120,16 +120,4 @@ TEST(DecoderMixer, SendsVolumeAndTakesTheRecordedAnswers) {
   EXPECT_EQ(mixer.GetVolume(), 34);
 }
 
-// A new decoder starts at its full volume: it gets the one set last, if any.
-TEST(DecoderMixer, ANewDecoderIsToldTheVolumeSetLast) {
-  std::vector<std::string> sent;
-  DecoderMixer mixer([&sent](const std::string& line) { sent.push_back(line); });
-  mixer.DecoderReady();
-  EXPECT_EQ(sent, std::vector<std::string>{});
-  mixer.SetVolume(30);
-  mixer.OnDecoderLine("@V 30.000000%");
-  mixer.DecoderReady();
-  EXPECT_EQ(sent, (std::vector<std::string>{"VOLUME 30", "VOLUME 30"}));
-}
-
 }  // namespace
