@@ -82,10 +82,11 @@ std::string InstallLatencyDecoder(const std::string& dir, const char* program) {
   return fifo;
 }
 
-pid_t SpawnOnLine(std::vector<std::string> args, const Pty& line, const std::string& pathDir) {
+pid_t SpawnOnLine(std::vector<std::string> args, const Pty& line, const std::string& pathDir,
+                  int outFd) {
   for (std::string& a : args)
     if (a == "@SLAVE") a = line.slave;
-  return Spawn(args, pathDir);
+  return Spawn(args, pathDir, outFd);
 }
 
 void QuitOnLine(const Pty& line, pid_t pid) {
@@ -135,6 +136,12 @@ double NowSeconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return -1;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
+}
+
 std::string DrainFor(int fd, int ms) {
   std::string all;
   const double end = NowSeconds() + ms / 1000.0;
@@ -149,6 +156,19 @@ std::string DrainFor(int fd, int ms) {
     all.append(buffer, static_cast<size_t>(n));
   }
   return all;
+}
+
+bool DrainPastNextFrame(int fd) {
+  std::string seen;
+  const double end = NowSeconds() + 3;
+  for (;;) {
+    const size_t start = seen.rfind('\x80');
+    if (start != std::string::npos && seen.size() >= start + 34) break;
+    if (NowSeconds() >= end) return false;
+    seen += DrainFor(fd, 10);
+  }
+  DrainFor(fd, 170);
+  return true;
 }
 
 int WaitExit(pid_t pid, int ms) {
@@ -211,13 +231,6 @@ std::vector<double> TimeKeysToDecoder(const Pty& line, int fifo, std::string& pe
     DrainFor(line.master, 5);
   }
   return ms;
-}
-
-double Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return -1;
-  std::sort(v.begin(), v.end());
-  const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())));
-  return v[i];
 }
 
 IdleCost MeasureIdle(pid_t pid, const Pty& line, int seconds) {

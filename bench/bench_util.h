@@ -34,7 +34,8 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& pathDir, in
 std::string InstallLatencyDecoder(const std::string& dir, const char* program);
 
 // Spawn with every "@SLAVE" argument replaced by the line's device path.
-pid_t SpawnOnLine(std::vector<std::string> args, const Pty& line, const std::string& pathDir);
+pid_t SpawnOnLine(std::vector<std::string> args, const Pty& line, const std::string& pathDir,
+                  int outFd = -1);
 
 // The quit key on the line, then the exit awaited (the line kept drained).
 void QuitOnLine(const Pty& line, pid_t pid);
@@ -46,9 +47,6 @@ double NextReceipt(int fifo, std::string& pending, std::string* text = nullptr);
 // Pause and play in turn on the line, each timed from the frame to the
 // decoder's receipt of its command; milliseconds.
 std::vector<double> TimeKeysToDecoder(const Pty& line, int fifo, std::string& pending, int presses);
-
-// The value below which the share p (0..1) of the figures lie; -1 for none.
-double Percentile(std::vector<double> v, double p);
 
 struct CpuSample {
   double cpuSeconds = 0;    // user + system time of the group's processes
@@ -69,7 +67,15 @@ IdleCost MeasureIdle(pid_t pid, const Pty& line, int seconds);
 // Reads and discards whatever the player wrote, for up to ms milliseconds.
 std::string DrainFor(int fd, int ms);
 
+// Reads until a DisplayFrame has come whole, then for its time on a 2400-baud
+// line: the player may then send its next frame at once, and its next
+// periodic one is a good while off. False when no frame came within 3 s.
+bool DrainPastNextFrame(int fd);
+
 double NowSeconds();
+
+// The value below which the share p (0.5, 0.99) of v lies; -1 for none.
+double Percentile(std::vector<double> v, double p);
 
 // One row of the benchmark table: what, the player's figure, the reference
 // measured in the same run, their ratio (or "" when it means nothing), the goal.

@@ -2,7 +2,8 @@
 // same kinds of hops as the player (the line, a process woken by it, a pipe, a
 // second process, the decoder's pipe), with blocking reads and no work.
 //   floor_relay <serial device> <decoder program>
-// A volume-up frame (0x10 0x34) is answered on the line with a display frame.
+// A volume frame (up 0x10 0x34, down 0x11 0x34) is answered on the line with
+// a display frame.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -48,7 +49,7 @@ int main(int argc, char* argv[]) {
   unsigned char frame[2];
   while (read(keys[0], frame, 2) == 2) {
     if (frame[0] == 0x0C && frame[1] == 0x35) break;  // the quit key
-    if (frame[0] == 0x10) {
+    if (frame[0] == 0x10 || frame[0] == 0x11) {
       if (write(line, bar.data(), bar.size()) < 0) break;
     } else if (write(decoder[1], "PAUSE\n", 6) != 6) {
       break;

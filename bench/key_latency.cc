@@ -17,6 +17,9 @@
 
 namespace {
 
+// Each volume key waits for the line to be free: fewer of them.
+constexpr int kVolumePresses = 100;
+
 struct Figures {
   std::vector<double> key, volume;  // milliseconds
 };
@@ -58,13 +61,15 @@ Figures Measure(const std::vector<std::string>& command, const std::string& dir,
   DrainFor(pty.master, 300);
   figures.key = TimeKeysToDecoder(pty, fifo, pending, presses);
   std::string seen;
-  for (int i = 0; i < presses; ++i) {
+  DrainPastNextFrame(pty.master);
+  for (int i = 0; i < std::min(presses, kVolumePresses); ++i) {
     const double sent = NowSeconds();
     if (!Press(pty.master, 0x10, 0x34)) break;
     const double got = NextBarFrame(pty.master, seen);
     if (got < 0) break;
     figures.volume.push_back((got - sent) * 1000);
-    DrainFor(pty.master, 5);
+    // The player sends the next frame only once the line has carried this one.
+    DrainFor(pty.master, 170);
   }
   QuitOnLine(pty, pid);
   close(fifo);

@@ -50,12 +50,6 @@ double Mean(const std::vector<double>& v) {
   return sum / static_cast<double>(v.size());
 }
 
-double Percentile(std::vector<double> v, double share) {
-  if (v.empty()) return -1;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<size_t>(share * static_cast<double>(v.size())))];
-}
-
 // Lines "KIND LEAVE ENTER WRITES", in microseconds, one per pass in order.
 Passes ReadPasses(const std::vector<wine::Line>& lines, const std::string& kind) {
   Passes out;

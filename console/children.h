@@ -95,6 +95,12 @@ class DecoderProcess : public ChildProcess {
   int input_ = -1, output_ = -1;
 };
 
+// In the decoder's process, before it runs: a UTF-8 character type when the
+// environment gives none (LC_ALL, else LC_CTYPE, else LANG decides), so that
+// tags reach the player whole instead of as '?' in the C locale of a system
+// service. The other categories keep what the player was given.
+void UseUtf8CharacterType();
+
 // True when a program of this name can be run through the search path, as
 // the shell would find it.
 bool FoundInPath(const std::string& program);

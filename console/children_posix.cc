@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <utility>
 
@@ -77,6 +78,17 @@ void ReapKilled(pid_t pid) {
 }
 
 bool MakePipe(int fds[2]) { return pipe2(fds, O_CLOEXEC) == 0; }
+
+// The decoder itself goes by the name: "C.UTF-8", "de_DE.utf8".
+bool NamesUtf8(const char* locale) {
+  return strcasestr(locale, "utf-8") != nullptr || strcasestr(locale, "utf8") != nullptr;
+}
+
+// A locale variable's value; unset and empty are the same to the C library.
+const char* LocaleVariable(const char* name) {
+  const char* value = getenv(name);
+  return value != nullptr && *value != '\0' ? value : nullptr;
+}
 
 }  // namespace
 
@@ -205,6 +217,7 @@ bool DecoderProcess::Start() {
     dup2(out[1], STDOUT_FILENO);
     close(in[0]);
     close(out[1]);
+    UseUtf8CharacterType();
     char command[64];
     snprintf(command, sizeof command, "mpg123 -R - >&%d 2>&1 0<&%d", STDOUT_FILENO,
              STDIN_FILENO);
@@ -226,6 +239,28 @@ bool DecoderProcess::Start() {
   input_ = in[1];
   for (int fd : {output_, input_}) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   return true;
+}
+
+void UseUtf8CharacterType() {
+  const char* all = LocaleVariable("LC_ALL");
+  const char* effective = all;
+  if (effective == nullptr) effective = LocaleVariable("LC_CTYPE");
+  if (effective == nullptr) effective = LocaleVariable("LANG");
+  if (effective != nullptr && NamesUtf8(effective)) return;
+  if (all != nullptr) {
+    // LC_ALL would override the character type too; its value moves to LANG
+    // and over any category of its own that it used to hide, so that every
+    // other category stays as it was (the decoder's numbers among them).
+    const std::string value = all;
+    static const char* const kCategories[] = {
+        "LC_NUMERIC", "LC_TIME",  "LC_COLLATE", "LC_MONETARY",   "LC_MESSAGES",   "LC_PAPER",
+        "LC_NAME",    "LC_ADDRESS", "LC_TELEPHONE", "LC_MEASUREMENT", "LC_IDENTIFICATION"};
+    for (const char* category : kCategories)
+      if (LocaleVariable(category) != nullptr) setenv(category, value.c_str(), 1);
+    setenv("LANG", value.c_str(), 1);
+    unsetenv("LC_ALL");
+  }
+  setenv("LC_CTYPE", "C.UTF-8", 1);
 }
 
 bool FoundInPath(const std::string& program) {

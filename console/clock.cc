@@ -1,10 +1,17 @@
 #include "console/clock.h"
 
 #include <sys/time.h>
+#include <time.h>
 
 uint32_t GetTickCount() {
   timeval tv;
   gettimeofday(&tv, nullptr);
   return static_cast<uint32_t>(static_cast<uint64_t>(tv.tv_sec) * 1000u +
                                static_cast<uint64_t>(tv.tv_usec) / 1000u);
+}
+
+uint64_t WallClock::MonotonicUs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
 }

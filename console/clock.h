@@ -7,6 +7,9 @@
 struct Clock {
   virtual ~Clock() = default;
   virtual uint32_t Now() = 0;
+  // Microseconds that only ever move forward, for the serial line's pace: a
+  // frame takes its time on the line whatever the wall clock does.
+  virtual uint64_t MonotonicUs() = 0;
 };
 
 // Milliseconds of the wall clock, modulo 2^32.
@@ -15,6 +18,7 @@ uint32_t GetTickCount();
 class WallClock : public Clock {
  public:
   uint32_t Now() override { return GetTickCount(); }
+  uint64_t MonotonicUs() override;
 };
 
 // Milliseconds from now until a refresh due more than intervalMs after last

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "console/mixer.h"
 #include "console/trace.h"
 #include "console/trim.h"
 
@@ -44,6 +45,9 @@ void FitTitle(std::string& title) {
 
 void SetTitle(PlayerState& state, std::string title) {
   TrimString(title);
+  // Converted whole, so that the cut counts display characters.
+  state.displayTitle = ToDisplayCharset(title, state.displayCharset);
+  if (state.displayTitle.size() > kTitleMax) state.displayTitle.resize(kTitleMax);
   FitTitle(title);
   state.title = title;
   Trace("Track %d: \"%s\"\n", state.track + 1, Printable(state.title).c_str());
@@ -166,6 +170,8 @@ Next HandleDecoderLine(PlayerState& state, const std::string& line) {
     // The decoder writes a block in one go; anything else means it was cut off.
     state.inInfoBlock = false;
   }
+  // Before anything is loaded, so that a new decoder plays at the user's volume.
+  if (StartsWith(line, "@R ") && state.decoderMixer != nullptr) state.decoderMixer->DecoderReady();
   if (StartsWith(line, "@R ") && state.reloadOnReady) {
     state.reloadOnReady = false;
     ReloadTrack(state);
@@ -184,6 +190,8 @@ Next HandleDecoderLine(PlayerState& state, const std::string& line) {
     HandleProgress(state, line);
   } else if (StartsWith(line, "@P ")) {
     return HandlePlayState(state, line);
+  } else if (state.decoderMixer != nullptr && state.decoderMixer->OnDecoderLine(line)) {
+    // The answer to a volume the player set.
   } else {
     Trace("%s\n", Printable(line).c_str());
   }

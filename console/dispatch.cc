@@ -35,7 +35,9 @@ void VolumeStep(PlayerState& state, int slot) {
       if (v < 0) v = 0;
     }
   }
-  state.mixer->SetVolume(v);
+  // What the mixer took is what the user sees; without one, what was asked.
+  const int taken = state.mixer->SetVolume(v);
+  if (taken >= 0) v = taken;
   Trace("Volume=%d%%\n", v);
   state.refreshNow = 1;
   state.volumeBar = VolumeBar(v);

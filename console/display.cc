@@ -43,16 +43,29 @@ std::string StatusLine(const PlayerState& state) {
   return line;
 }
 
+uint32_t DisplayWaitMs(PlayerState& state) {
+  const uint32_t due =
+      state.refreshNow ? 0 : TicksUntilDue(state.clock->Now(), state.lastRefresh, kRefreshIntervalMs);
+  const uint64_t lineUs = state.pacer.WaitUs(state.clock->MonotonicUs());
+  const uint32_t lineMs = static_cast<uint32_t>((lineUs + 999) / 1000);
+  return due > lineMs ? due : lineMs;
+}
+
 void RefreshDisplay(PlayerState& state) {
   if (!state.refreshNow && state.clock->Now() - state.lastRefresh <= kRefreshIntervalMs) return;
+  // Written now, a frame would only queue behind the last one in the driver
+  // and show an older state ever later; it is composed when the line is free.
+  const uint64_t nowUs = state.clock->MonotonicUs();
+  if (!state.pacer.Free(nowUs)) return;
   state.lastRefresh = state.clock->Now();
-  const std::string line1 = TitleTickerStep(state.ticker, state.title);
+  const std::string line1 = TitleTickerStep(state.ticker, state.displayTitle);
   const std::string line2 = StatusLine(state);
   const std::string frame = BuildDisplayFrame(line1, line2, false);
   // A short or failed write is not retried: the next refresh sends a whole
   // frame. Only a line that is gone is worth noting, to be opened again.
-  if (write(state.serialFd, frame.data(), frame.size()) < 0 &&
-      (errno == EIO || errno == ENXIO || errno == ENODEV || errno == EBADF))
+  const ssize_t written = write(state.serialFd, frame.data(), frame.size());
+  if (written > 0) state.pacer.Sent(nowUs, static_cast<size_t>(written));
+  if (written < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV || errno == EBADF))
     state.serialLost = 1;
   state.refreshNow = 0;
 }

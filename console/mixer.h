@@ -71,10 +71,15 @@ class DecoderMixer : public Mixer {
   // A status line from the decoder, without its line feed: true when it was
   // the volume answer, which then becomes the volume.
   bool OnDecoderLine(const std::string& line);
+  // The decoder said it is ready. One started in place of a decoder that
+  // ended is at its full volume again: the volume set last, if any, is sent
+  // once more, so that the music does not come back louder than it was.
+  void DecoderReady();
 
  private:
   Send send_;
   int volume_ = 100;
+  bool set_ = false;  // a volume was set since the start
 };
 
 struct ChosenMixer {

@@ -8,7 +8,12 @@ int DecoderMixer::SetVolume(int volume) {
   if (v > 100) v = 100;
   if (send_) send_("VOLUME " + std::to_string(v));
   volume_ = v;
+  set_ = true;
   return v;
+}
+
+void DecoderMixer::DecoderReady() {
+  if (set_ && send_) send_("VOLUME " + std::to_string(volume_));
 }
 
 bool DecoderMixer::OnDecoderLine(const std::string& line) {

@@ -9,10 +9,13 @@
 
 #include "console/keymap.h"
 #include "console/playlist.h"
+#include "link/charset.h"
+#include "link/link.h"
 #include "link/ticker.h"
 
 struct Clock;
 struct Mixer;
+class DecoderMixer;
 
 // What the main loop does after a key or a decoder line. The handlers return
 // it instead of ending the process themselves, so that the ending is done in
@@ -45,7 +48,11 @@ struct PlayerState {
   uint8_t savedVolume = 0;
   int seekMode = 1;
   float elapsedSeconds = 0.0f;
+  // The title as the decoder gave it, for the trace, and as the display
+  // shows it: converted once, when it is set, to the display's characters.
   std::string title;
+  std::string displayTitle;
+  DisplayCharset displayCharset = DisplayCharset::kLatin1;
   std::string volumeBar;
   int refreshNow = 0;
   uint32_t lastRefresh = 0;
@@ -53,6 +60,8 @@ struct PlayerState {
   // The main process's own open description of the line, for DisplayFrames
   // only: it stays non-blocking whatever the receiver does to its own.
   int serialFd = -1;
+  // When the line has carried the last frame: a frame asked for sooner waits.
+  LinePacer pacer;
   std::string serport;      // reopened when a write finds the line gone
   int serialLost = 0;
   uint32_t lastReopenTry = 0;
@@ -79,4 +88,6 @@ struct PlayerState {
 
   Clock* clock = nullptr;
   Mixer* mixer = nullptr;
+  // The mixer when it is the decoder's own volume: its answers go there.
+  DecoderMixer* decoderMixer = nullptr;
 };

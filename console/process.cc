@@ -151,12 +151,10 @@ Next Spine::Pass() {
   return Next::GoOn();
 }
 
-// Waits until a pipe has something, a signal came or the display is next due.
+// Waits until a pipe has something, a signal came or the display is next due
+// and the line free for it.
 Next Spine::WaitForWork() {
-  int timeout = 0;
-  if (!state_.refreshNow)
-    timeout = static_cast<int>(
-        TicksUntilDue(state_.clock->Now(), state_.lastRefresh, kRefreshIntervalMs));
+  const int timeout = static_cast<int>(DisplayWaitMs(state_));
   pollfd fds[3] = {{state_.decoderOut, POLLIN, 0},
                    {state_.commIn, POLLIN, 0},
                    {SignalPipeFd(), POLLIN, 0}};
@@ -245,6 +243,10 @@ int RunPlayer(int argc, char* argv[]) {
   }
   static PlayerState state;
   const Options options = ReadOptions(argc, argv, state.keys);
+  if (const char* charset = getenv(kDisplayCharsetVariable);
+      !ParseDisplayCharset(charset, state.displayCharset))
+    Trace("%s=%s is not latin1, ascii or raw: titles are shown in latin1\n",
+          kDisplayCharsetVariable, Printable(charset).c_str());
   PlaylistResult built = BuildPlaylist(options.list, options.recursive);
   if (built.exitStatus != 0) return built.exitStatus;
   state.playlist = std::move(built.playlist);
@@ -276,10 +278,15 @@ int RunPlayer(int argc, char* argv[]) {
   }
 
   static WallClock clock;
-  static OssMixer mixer;
   state.clock = &clock;
-  state.mixer = &mixer;
   static Spine spine(state, receiverLine);
   if (!spine.StartChildren()) return 1;
+  // Chosen once the children run, so that none of them starts out holding a
+  // connection to the sound server.
+  static ChosenMixer mixer =
+      ChooseMixer([](const std::string& line) { SendDecoderCommand(state, line); });
+  Trace("Mixer: %s\n", mixer.name.c_str());
+  state.mixer = mixer.mixer.get();
+  state.decoderMixer = mixer.decoder;
   spine.Loop();
 }

@@ -40,6 +40,7 @@ struct Run {
 
   void CheckInvariants() const {
     FUZZ_CHECK(state.title.size() <= kTitleMax);
+    FUZZ_CHECK(state.displayTitle.size() <= kTitleMax);
     FUZZ_CHECK(state.lineAccumulator.size() <= kMaxDecoderLine);
     FUZZ_CHECK(ended == !exits.quits.empty());
     FUZZ_CHECK(exits.quits.size() <= 1);

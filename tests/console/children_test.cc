@@ -46,3 +46,45 @@ TEST(RestartBound, OnlyTheLastMinuteCountsAcrossTheTickWrap) {
   EXPECT_FALSE(bound.Take(start + 60999));
   EXPECT_TRUE(bound.Take(start + 200000));
 }
+
+namespace {
+constexpr const char* kLocaleVariables[] = {"LC_ALL", "LC_CTYPE", "LC_NUMERIC", "LANG"};
+
+// The four variables as "LC_ALL=... LC_CTYPE=... LC_NUMERIC=... LANG=...".
+std::string LocaleAfter(const std::vector<std::string>& set) {
+  for (const char* name : kLocaleVariables) unsetenv(name);
+  for (const std::string& entry : set) putenv(const_cast<char*>(entry.c_str()));
+  UseUtf8CharacterType();
+  std::string shown;
+  for (const char* name : kLocaleVariables) {
+    const char* value = getenv(name);
+    shown += std::string(shown.empty() ? "" : " ") + name + "=" + (value ? value : "");
+  }
+  for (const char* name : kLocaleVariables) unsetenv(name);
+  return shown;
+}
+}  // namespace
+
+TEST(DecoderLocale, OnlyTheCharacterTypeBecomesUtf8) {
+  const struct {
+    std::vector<std::string> set;
+    const char* after;
+  } cases[] = {
+      {{}, "LC_ALL= LC_CTYPE=C.UTF-8 LC_NUMERIC= LANG="},
+      {{"LANG=de_DE.UTF-8"}, "LC_ALL= LC_CTYPE= LC_NUMERIC= LANG=de_DE.UTF-8"},
+      {{"LC_ALL=C.utf8"}, "LC_ALL=C.utf8 LC_CTYPE= LC_NUMERIC= LANG="},
+      // LC_ALL hid the other two; they keep showing through its value.
+      {{"LC_ALL=C", "LC_NUMERIC=de_DE.UTF-8", "LANG=en_US.UTF-8", "LC_CTYPE=C.UTF-8"},
+       "LC_ALL= LC_CTYPE=C.UTF-8 LC_NUMERIC=C LANG=C"},
+      {{"LC_CTYPE=POSIX", "LANG=en_US.UTF-8"}, "LC_ALL= LC_CTYPE=C.UTF-8 LC_NUMERIC= LANG=en_US.UTF-8"},
+      {{"LC_ALL=", "LANG=fr_FR@euro"}, "LC_ALL= LC_CTYPE=C.UTF-8 LC_NUMERIC= LANG=fr_FR@euro"},
+  };
+  std::vector<std::string> saved;
+  for (const char* name : kLocaleVariables)
+    if (const char* value = getenv(name)) saved.push_back(std::string(name) + "=" + value);
+  for (const auto& c : cases) EXPECT_EQ(LocaleAfter(c.set), c.after);
+  for (const std::string& entry : saved) {
+    const size_t eq = entry.find('=');
+    setenv(entry.substr(0, eq).c_str(), entry.c_str() + eq + 1, 1);
+  }
+}

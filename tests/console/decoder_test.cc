@@ -152,6 +152,17 @@ TEST(DecoderChannel, CutOffTagBlockDoesNotSwallowLaterTitles) {
   EXPECT_EQ(p.state.title, "plain");
 }
 
+// The display's 127 characters are counted after the conversion, the trace's
+// bytes before it.
+TEST(DecoderChannel, TitleIsConvertedWholeThenCut) {
+  TestPlayer p;
+  std::string accents;
+  for (int i = 0; i < 130; ++i) accents += "\xc3\xa9";
+  Feed(p, "@I " + accents + "\n");
+  EXPECT_EQ(p.state.displayTitle, std::string(127, '\xe9'));
+  EXPECT_EQ(p.state.title, accents.substr(0, 126));
+}
+
 TEST(DecoderChannel, OverlongInputStaysBounded) {
   TestPlayer p;
   Feed(p, "@I " + std::string(400, 'a') + "\n");

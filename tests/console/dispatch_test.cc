@@ -148,6 +148,16 @@ TEST(DispatchKey, VolumeSteps) {
   EXPECT_EQ(p.state.volumeBar, std::string(7, '>'));
 }
 
+// The trace and the bar show what the mixer took, not what was asked.
+TEST(DispatchKey, VolumeShownIsTheMixersValue) {
+  TestPlayer p;
+  p.mixer.volume = 90;
+  p.mixer.ceiling = 90;
+  Press(p, kUp);
+  EXPECT_EQ(p.TakeTrace(), "IR Command: 3410\nVolume=90%\n");
+  EXPECT_EQ(p.state.volumeBar, std::string(14, '>'));
+}
+
 TEST(DispatchKey, VolumeWithoutAMixer) {
   TestPlayer p;
   p.mixer.present = false;

@@ -48,7 +48,7 @@ TEST(StatusLine, Forms) {
 
 TEST(RefreshDisplay, CadenceAndVolumeBar) {
   TestPlayer p;
-  p.state.title = "Short";
+  p.state.displayTitle = "Short";
   RefreshDisplay(p.state);  // the first pass is always due
   EXPECT_EQ(p.serial.Drain(), Frame("Short           ", "Trk 1 (stop)    "));
   p.clock.now += 500;
@@ -57,7 +57,9 @@ TEST(RefreshDisplay, CadenceAndVolumeBar) {
   p.clock.now += 1;
   RefreshDisplay(p.state);
   EXPECT_EQ(p.serial.Drain().size(), 34u);
-  // A volume key forces a refresh in the same pass; the bar shows once.
+  // A volume key forces a refresh in the same pass once the line has carried
+  // the last frame; the bar shows once.
+  p.clock.now += 142;
   p.state.refreshNow = 1;
   p.state.volumeBar = std::string(16, '>');
   RefreshDisplay(p.state);
@@ -68,26 +70,49 @@ TEST(RefreshDisplay, CadenceAndVolumeBar) {
   p.clock.now += 501;
   RefreshDisplay(p.state);
   EXPECT_EQ(p.serial.Drain(), Frame("Short           ", "Trk 1 (stop)    "));
+  p.clock.now += 142;
   p.state.refreshNow = 1;
   p.state.volumeBar.clear();
   RefreshDisplay(p.state);
   EXPECT_EQ(p.serial.Drain(), Frame("Short           ", std::string(16, ' ')));
 }
 
+// A 34-byte frame takes 141.7 ms at 2400 baud.
+TEST(RefreshDisplay, FramesWaitForTheLineAndCarryTheNewestState) {
+  TestPlayer p;
+  RefreshDisplay(p.state);
+  p.serial.Drain();
+  p.clock.now += 100;
+  p.state.refreshNow = 1;
+  p.state.volumeBar = ">";
+  RefreshDisplay(p.state);
+  EXPECT_EQ(p.serial.Drain(), "");
+  EXPECT_EQ(DisplayWaitMs(p.state), 42u);
+  p.state.volumeBar = ">>";  // the next key merges into the waiting frame
+  p.clock.now += 41;
+  RefreshDisplay(p.state);
+  EXPECT_EQ(p.serial.Drain(), "");
+  EXPECT_EQ(DisplayWaitMs(p.state), 1u);
+  p.clock.now += 1;
+  RefreshDisplay(p.state);
+  EXPECT_EQ(p.serial.Drain(), Frame(std::string(16, ' '), ">>" + std::string(14, ' ')));
+  EXPECT_EQ(DisplayWaitMs(p.state), 501u);
+}
+
 TEST(RefreshDisplay, EveryRefreshMovesTheTickerAndBytesPassUnchanged) {
   TestPlayer p;
-  p.state.title = "ABCDEFGHIJKLMNOPQ\xa8";  // 18 bytes, one of them the line-2 marker
+  p.state.displayTitle = "ABCDEFGHIJKLMNOPQ\xa8";  // 18 bytes, one of them the line-2 marker
   std::vector<std::string> windows;
   for (int i = 0; i < 6; ++i) {
     p.clock.now += 501;
     RefreshDisplay(p.state);
     windows.push_back(p.serial.Drain().substr(1, 16));
   }
-  EXPECT_EQ(windows[0], p.state.title.substr(0, 16));
-  EXPECT_EQ(windows[1], p.state.title.substr(1, 16));
-  EXPECT_EQ(windows[2], p.state.title.substr(2, 16));
-  EXPECT_EQ(windows[3], p.state.title.substr(2, 16));
-  EXPECT_EQ(windows[5], p.state.title.substr(0, 16));
+  EXPECT_EQ(windows[0], p.state.displayTitle.substr(0, 16));
+  EXPECT_EQ(windows[1], p.state.displayTitle.substr(1, 16));
+  EXPECT_EQ(windows[2], p.state.displayTitle.substr(2, 16));
+  EXPECT_EQ(windows[3], p.state.displayTitle.substr(2, 16));
+  EXPECT_EQ(windows[5], p.state.displayTitle.substr(0, 16));
   // The clock wrapping around 2^32 does not stop the display.
   p.clock.now = 0xFFFFFF00u;
   p.state.lastRefresh = 0xFFFFFC00u;

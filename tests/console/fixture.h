@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,20 +14,32 @@
 #include "console/player.h"
 #include "console/trace.h"
 
+// The monotonic time moves with the tick, always forward (a tick set back
+// counts as a move across its wrap), so that the line's pace follows the test.
 struct FakeClock : Clock {
   uint32_t now = 100000;
   uint32_t Now() override { return now; }
+  uint64_t MonotonicUs() override {
+    us_ += static_cast<uint64_t>(now - seen_) * 1000u;
+    seen_ = now;
+    return us_;
+  }
+
+ private:
+  uint32_t seen_ = 100000;
+  uint64_t us_ = 1000000000;
 };
 
 struct FakeMixer : Mixer {
   int volume = 40;
   bool present = true;
+  int ceiling = 255;  // the most the device takes
   std::vector<int> set;
   int GetVolume() override { return present ? volume : 255; }
   int SetVolume(int v) override {
     if (!present) return -1;
     set.push_back(v);
-    volume = v & 0xFF;
+    volume = std::min(v & 0xFF, ceiling);
     return volume;
   }
 };

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace e2e {
@@ -254,6 +255,16 @@ void Session::Start(const std::vector<std::string>& args) {
              1);
       setenv("FAKE_CLOCK_FILE", clockPath_.c_str(), 1);
     }
+    // The machine's own sound devices are not a test's to change: the player
+    // finds no ALSA device unless the test's environment says otherwise.
+    setenv("ALSA_CONFIG_PATH", "/dev/null", 1);
+    for (const std::string& entry : options_.environment) {
+      const size_t eq = entry.find('=');
+      if (eq == std::string::npos)
+        unsetenv(entry.c_str());
+      else
+        setenv(entry.substr(0, eq).c_str(), entry.c_str() + eq + 1, 1);
+    }
     for (int i = 0; i < options_.extraDescriptors; ++i) open("/dev/null", O_RDONLY);
     if (chdir(dir_.path().c_str()) != 0) _exit(127);
     const char* program = options_.program.empty() ? NORVELO_BIN : options_.program.c_str();
@@ -411,6 +422,7 @@ void Session::Pump(int ms) {
     while (master_ >= 0) {
       const ssize_t n = read(master_, buffer, sizeof buffer);
       if (n <= 0) break;
+      lineReads_.emplace_back(display_.size(), MsSince(begun_));
       display_.append(buffer, static_cast<size_t>(n));
     }
     if (left == 0) return;
@@ -481,6 +493,8 @@ int Session::WaitExit(int timeoutMs) {
   return status_ >= 1000 ? -1 : status_;
 }
 
+int Session::ElapsedMs() const { return MsSince(begun_); }
+
 std::vector<std::string> Session::TraceLines() const { return SplitLines(out_); }
 
 size_t Session::CountTrace(const std::string& line) const {
@@ -536,6 +550,10 @@ std::vector<DisplayFrame> Session::Frames() const {
     const size_t split = body.find(second, 16);
     if (split != std::string::npos) {
       DisplayFrame frame{body.substr(0, split), body.substr(split + 1)};
+      auto read = std::upper_bound(
+          lineReads_.begin(), lineReads_.end(), at,
+          [](size_t offset, const std::pair<size_t, int>& r) { return offset < r.first; });
+      if (read != lineReads_.begin()) frame.atMs = std::prev(read)->second;
       // The last frame may still be on its way.
       if (next != std::string::npos || frame.line2.size() >= 16) frames.push_back(frame);
     }

@@ -6,9 +6,11 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace e2e {
@@ -53,6 +55,7 @@ class TempDir {
 
 struct DisplayFrame {
   std::string line1, line2;
+  int atMs = 0;  // when its first byte was read, in ms since the session began
 };
 
 enum class Decoder { Fake, Real, Missing };  // Missing: no mpg123 on PATH
@@ -67,6 +70,9 @@ struct SessionOptions {
   bool unprivileged = false;  // started as nobody, whom file permissions stop (tests run as root)
   bool closedStdout = false;                    // started with standard output closed
   std::string program;  // the program on the line; "" is the player
+  // Put into the player's environment: "NAME=value", or "NAME" to remove it.
+  // ALSA_CONFIG_PATH is /dev/null unless removed or set here: no ALSA device.
+  std::vector<std::string> environment;
 };
 
 // Marks this process as the reaper of orphans, so that anything the player
@@ -156,6 +162,8 @@ class Session {
   std::vector<std::string> Commands() const;
   size_t CountCommand(const std::string& line) const;
   std::vector<std::string> CommandsSince(size_t mark) const;
+  // Milliseconds since the session began: the time base of DisplayFrame::atMs.
+  int ElapsedMs() const;
   // Complete frames so far.
   std::vector<DisplayFrame> Frames() const;
   // Every byte the player wrote to the line.
@@ -184,6 +192,9 @@ class Session {
   pid_t pid_ = -1;
   int status_ = -1;
   std::string out_, display_;
+  // Where each read from the line began in display_, and when it was made.
+  std::vector<std::pair<size_t, int>> lineReads_;
+  std::chrono::steady_clock::time_point begun_ = std::chrono::steady_clock::now();
   int syncCount_ = 0;
 };
 

@@ -26,7 +26,8 @@ std::string MakeMp3(TempDir& dir, const std::string& name, const std::string& ta
   const std::string raw = dir.Join("silence.raw");
   std::ofstream(raw, std::ios::binary) << std::string(22050, '\0');
   const std::string path = dir.Join(name);
-  const std::string command = "timeout 60 lame --quiet -r -s 22.05 -m m --bitwidth 16 " +
+  // Tag texts are read in the encoder's locale.
+  const std::string command = "LC_ALL=C.UTF-8 timeout 60 lame --quiet -r -s 22.05 -m m --bitwidth 16 " +
                               tagOptions + " '" + raw + "' '" + path + "' 2>/dev/null";
   EXPECT_EQ(system(command.c_str()), 0) << command;
   return path;
@@ -69,6 +70,20 @@ TEST_F(RealDecoder, TaggedAndUntaggedTracksPlayThroughInOrder) {
                                   "Track 5: \"Lonely\""}))
       << s.Trace();
   EXPECT_EQ(LeftoverChildren(), "");
+}
+
+// A player started as a system service is, in the C locale: the decoder is
+// still given a UTF-8 character type, so accented tags arrive whole.
+TEST(RealDecoderLocale, AccentedTagsArriveWholeInTheCLocale) {
+  if (!HaveTools()) GTEST_SKIP() << "mpg123 or lame not installed";
+  SessionOptions options = Real();
+  options.environment = {"LC_ALL=C", "LC_CTYPE", "LANG"};
+  Session s(options);
+  const std::string track =
+      MakeMp3(s.dir(), "accents.mp3", "--tt 'Perché è così' --ta Artista --id3v2-only");
+  s.StartOn({track});
+  EXPECT_EQ(s.WaitExit(30000), 0) << s.Trace();
+  EXPECT_EQ(TrackLines(s), Lines{"Track 1: \"Artista - Perché è così\""});
 }
 
 // A file the decoder cannot open: its reports are echoed and play goes on.

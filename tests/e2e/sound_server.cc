@@ -76,10 +76,8 @@ bool SoundServer::Available() { return OnPath("pulseaudio") && OnPath("pactl"); 
 bool SoundServer::Start() {
   if (Running()) return true;
   // Everything the child needs is made before the fork.
-  const std::string runtime = folder_ + "/runtime";
   std::vector<std::string> env = Environment();
-  env.push_back("XDG_RUNTIME_DIR=" + runtime);
-  env.push_back("PULSE_RUNTIME_PATH=" + runtime);
+  env.push_back("XDG_RUNTIME_DIR=" + folder_ + "/runtime");
   env.push_back("PULSE_STATE_PATH=" + folder_ + "/state");
   if (const char* path = getenv("PATH")) env.push_back(std::string("PATH=") + path);
   const std::string script = folder_ + "/server.pa";
@@ -169,7 +167,10 @@ bool SoundServer::SetSinkVolume(int percent) const {
 }
 
 std::vector<std::string> SoundServer::Environment() const {
-  return {"HOME=" + folder_ + "/home", "XDG_CONFIG_HOME=" + folder_ + "/home/.config"};
+  // Without a runtime folder of their own, clients make one under /tmp that
+  // nobody removes.
+  return {"HOME=" + folder_ + "/home", "XDG_CONFIG_HOME=" + folder_ + "/home/.config",
+          "PULSE_RUNTIME_PATH=" + folder_ + "/runtime"};
 }
 
 void SoundServer::UseHere() const {

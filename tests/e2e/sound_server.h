@@ -37,8 +37,8 @@ class SoundServer {
   int SinkVolume() const;
   bool SetSinkVolume(int percent) const;
 
-  // HOME=..., XDG_CONFIG_HOME=...: the entries a program needs to take the
-  // server as its default ALSA device.
+  // HOME=..., XDG_CONFIG_HOME=..., PULSE_RUNTIME_PATH=...: the entries a
+  // program needs to take the server as its default ALSA device.
   std::vector<std::string> Environment() const;
   // Puts those entries into this process's environment. A process that used
   // ALSA before must make it read its configuration again.
