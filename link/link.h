@@ -47,9 +47,13 @@ class LinePacer {
   // Microseconds until the last frame has had its line time; 0 when free.
   uint64_t WaitUs(uint64_t nowUs) const { return nowUs >= freeAtUs_ ? 0 : freeAtUs_ - nowUs; }
   bool Free(uint64_t nowUs) const { return WaitUs(nowUs) == 0; }
-  // count bytes were handed to the line at nowUs.
+  // count bytes were handed to the line at nowUs. The unit gets a short pause
+  // after each frame to draw it, so frames never come back to back; it also
+  // keeps them apart by more than their line time when the reader at the
+  // other end is a little late for one of them.
+  static constexpr uint64_t kDrawGapUs = 10000;
   void Sent(uint64_t nowUs, size_t count) {
-    freeAtUs_ = (nowUs > freeAtUs_ ? nowUs : freeAtUs_) + LineTimeUs(count);
+    freeAtUs_ = (nowUs > freeAtUs_ ? nowUs : freeAtUs_) + LineTimeUs(count) + kDrawGapUs;
   }
 
  private:

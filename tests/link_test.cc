@@ -123,14 +123,15 @@ TEST(LineTime, TenBitTimesPerByteAt2400Baud) {
   EXPECT_EQ(LineTimeUs(240), 1000000u);
 }
 
-TEST(LinePacer, FreeOnlyOnceTheLastFrameHadItsLineTime) {
+TEST(LinePacer, FreeOnlyOnceTheLastFrameHadItsLineTimeAndTheDrawGap) {
   LinePacer pacer;
+  const uint64_t frameUs = 141667 + LinePacer::kDrawGapUs;
   EXPECT_TRUE(pacer.Free(5000000));
   pacer.Sent(5000000, 34);
-  EXPECT_EQ(pacer.WaitUs(5000000), 141667u);
-  EXPECT_FALSE(pacer.Free(5141666));
-  EXPECT_TRUE(pacer.Free(5141667));
+  EXPECT_EQ(pacer.WaitUs(5000000), frameUs);
+  EXPECT_FALSE(pacer.Free(5000000 + frameUs - 1));
+  EXPECT_TRUE(pacer.Free(5000000 + frameUs));
   // A frame written early anyway queues behind the one still on the wire.
   pacer.Sent(5100000, 34);
-  EXPECT_EQ(pacer.WaitUs(5100000), 2 * 141667u - 100000u);
+  EXPECT_EQ(pacer.WaitUs(5100000), 2 * frameUs - 100000u);
 }

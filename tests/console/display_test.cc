@@ -59,7 +59,7 @@ TEST(RefreshDisplay, CadenceAndVolumeBar) {
   EXPECT_EQ(p.serial.Drain().size(), 34u);
   // A volume key forces a refresh in the same pass once the line has carried
   // the last frame; the bar shows once.
-  p.clock.now += 142;
+  p.clock.now += 152;
   p.state.refreshNow = 1;
   p.state.volumeBar = std::string(16, '>');
   RefreshDisplay(p.state);
@@ -70,14 +70,14 @@ TEST(RefreshDisplay, CadenceAndVolumeBar) {
   p.clock.now += 501;
   RefreshDisplay(p.state);
   EXPECT_EQ(p.serial.Drain(), Frame("Short           ", "Trk 1 (stop)    "));
-  p.clock.now += 142;
+  p.clock.now += 152;
   p.state.refreshNow = 1;
   p.state.volumeBar.clear();
   RefreshDisplay(p.state);
   EXPECT_EQ(p.serial.Drain(), Frame("Short           ", std::string(16, ' ')));
 }
 
-// A 34-byte frame takes 141.7 ms at 2400 baud.
+// A 34-byte frame takes 141.7 ms at 2400 baud, and the unit 10 ms more to draw it.
 TEST(RefreshDisplay, FramesWaitForTheLineAndCarryTheNewestState) {
   TestPlayer p;
   RefreshDisplay(p.state);
@@ -87,9 +87,9 @@ TEST(RefreshDisplay, FramesWaitForTheLineAndCarryTheNewestState) {
   p.state.volumeBar = ">";
   RefreshDisplay(p.state);
   EXPECT_EQ(p.serial.Drain(), "");
-  EXPECT_EQ(DisplayWaitMs(p.state), 42u);
+  EXPECT_EQ(DisplayWaitMs(p.state), 52u);
   p.state.volumeBar = ">>";  // the next key merges into the waiting frame
-  p.clock.now += 41;
+  p.clock.now += 51;
   RefreshDisplay(p.state);
   EXPECT_EQ(p.serial.Drain(), "");
   EXPECT_EQ(DisplayWaitMs(p.state), 1u);
