@@ -17,6 +17,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "link/link.h"
+
 bool Pty::Open() {
   master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return false;
@@ -89,9 +91,14 @@ pid_t SpawnOnLine(std::vector<std::string> args, const Pty& line, const std::str
   return Spawn(args, pathDir, outFd);
 }
 
+bool SendKey(int master, uint16_t code, bool toggle) {
+  const IrFrame frame = IrFrameForCode(code, toggle);
+  const uint8_t bytes[2] = {frame.byte0, frame.byte1};
+  return write(master, bytes, 2) == 2;
+}
+
 void QuitOnLine(const Pty& line, pid_t pid) {
-  const unsigned char quit[2] = {0x0C, 0x35};
-  if (write(line.master, quit, 2) != 2) perror("quit");
+  if (!SendKey(line.master, kQuitCode)) perror("quit");
   DrainFor(line.master, 200);
   WaitExit(pid, 5000);
 }
@@ -222,9 +229,8 @@ double NextReceipt(int fifo, std::string& pending, std::string* text) {
 std::vector<double> TimeKeysToDecoder(const Pty& line, int fifo, std::string& pending, int presses) {
   std::vector<double> ms;
   for (int i = 0; i < presses; ++i) {
-    const unsigned char frame[2] = {static_cast<unsigned char>(i % 2 == 0 ? 0x30 : 0x35), 0x35};
     const double sent = NowSeconds();
-    if (write(line.master, frame, 2) != 2) break;
+    if (!SendKey(line.master, i % 2 == 0 ? kPauseCode : kPlayCode)) break;
     const double got = NextReceipt(fifo, pending);
     if (got < 0) break;
     ms.push_back((got - sent) * 1000);

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,13 @@ std::string InstallLatencyDecoder(const std::string& dir, const char* program);
 // Spawn with every "@SLAVE" argument replaced by the line's device path.
 pid_t SpawnOnLine(std::vector<std::string> args, const Pty& line, const std::string& pathDir,
                   int outFd = -1);
+
+// Key codes of the player's default key map that the benchmarks press.
+constexpr uint16_t kQuitCode = 0x350C, kPlayCode = 0x3535, kPauseCode = 0x3530,
+                   kVolumeUpCode = 0x3410, kVolumeDownCode = 0x3411;
+
+// The frame of a RemoteCode written to the line in one write, as the unit does.
+bool SendKey(int master, uint16_t code, bool toggle = false);
 
 // The quit key on the line, then the exit awaited (the line kept drained).
 void QuitOnLine(const Pty& line, pid_t pid);

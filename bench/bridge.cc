@@ -86,9 +86,8 @@ std::vector<double> KeyToSocket(const char* program, const std::string& dir, int
   DrainFor(bridge.pty.master, 300);
   for (int i = 0; i < presses; ++i) {
     // Toggle flipped each time: every one a new press, as a user's.
-    const unsigned char frame[2] = {0x35, static_cast<unsigned char>(i % 2 ? 0x3D : 0x35)};
     const double sent = NowSeconds();
-    if (write(bridge.pty.master, frame, 2) != 2) break;
+    if (!SendKey(bridge.pty.master, kPlayCode, i % 2 != 0)) break;
     std::string got;
     while (got.find('\n') == std::string::npos) {
       pollfd p = {client, POLLIN, 0};

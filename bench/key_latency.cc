@@ -44,11 +44,6 @@ double NextBarFrame(int master, std::string& seen) {
   }
 }
 
-bool Press(int master, unsigned char b0, unsigned char b1) {
-  const unsigned char frame[2] = {b0, b1};
-  return write(master, frame, 2) == 2;
-}
-
 Figures Measure(const std::vector<std::string>& command, const std::string& dir,
                 const std::string& fifoPath, int presses, bool waitForLoad) {
   Figures figures;
@@ -64,7 +59,7 @@ Figures Measure(const std::vector<std::string>& command, const std::string& dir,
   DrainPastNextFrame(pty.master);
   for (int i = 0; i < std::min(presses, kVolumePresses); ++i) {
     const double sent = NowSeconds();
-    if (!Press(pty.master, 0x10, 0x34)) break;
+    if (!SendKey(pty.master, kVolumeUpCode)) break;
     const double got = NextBarFrame(pty.master, seen);
     if (got < 0) break;
     figures.volume.push_back((got - sent) * 1000);

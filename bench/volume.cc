@@ -43,11 +43,6 @@ void SleepSeconds(double s) {
   nanosleep(&ts, nullptr);
 }
 
-bool Press(int master, unsigned char b0, unsigned char b1) {
-  const unsigned char frame[2] = {b0, b1};
-  return write(master, frame, 2) == 2;
-}
-
 // The unit's end of a 2400-baud line: what the host wrote waits in the
 // pseudo-terminal, as in a serial driver, and is taken one byte a character
 // time after the one before. Each frame's start on the unit is noted.
@@ -109,7 +104,7 @@ std::vector<double> KeyToBar(const Pty& pty, int presses) {
   DrainPastNextFrame(pty.master);
   for (int i = 0; i < presses; ++i) {
     const double sent = NowSeconds();
-    if (!Press(pty.master, i % 2 == 0 ? 0x10 : 0x11, 0x34)) break;
+    if (!SendKey(pty.master, i % 2 == 0 ? kVolumeUpCode : kVolumeDownCode)) break;
     std::string seen;
     double got = -1;
     while (got < 0 && NowSeconds() - sent < 3) {
@@ -139,7 +134,7 @@ double HeldKeyLag(const Pty& pty, double repeat, std::string* lastLine2) {
   for (double at = first; at < first + kHoldSeconds; at += repeat) {
     line.RunUntil(at);
     last = NowSeconds();
-    if (!Press(pty.master, 0x10, 0x34)) return -1;
+    if (!SendKey(pty.master, kVolumeUpCode)) return -1;
   }
   line.RunUntil(last + 2.5);
   for (size_t i = line.frameStarts.size(); i-- > 0;) {

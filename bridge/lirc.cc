@@ -13,8 +13,6 @@ const char* const kLircNames[kKeySlots] = {
     "KEY_1",        "KEY_2",      "KEY_3",      "KEY_4",        "KEY_5",
     "KEY_6",        "KEY_7",      "KEY_8",      "KEY_9"};
 
-constexpr uint8_t kToggleBit = 0x08;  // bit 3 of byte 1: bit 11 of the frame
-
 std::vector<std::string> Words(std::string_view line) {
   std::vector<std::string> words;
   size_t i = 0;

@@ -13,6 +13,22 @@ IrKey SplitIrFrame(uint8_t byte0, uint8_t byte1) {
   return key;
 }
 
+IrFrame IrFrameForCode(uint16_t code, bool toggle) {
+  IrFrame frame;
+  frame.byte0 = static_cast<uint8_t>(code & 0xFF);
+  frame.byte1 = frame.byte0 >= 0x80 ? kStartBits : static_cast<uint8_t>((code >> 8) & ~kToggleBit);
+  if (toggle) frame.byte1 |= kToggleBit;
+  return frame;
+}
+
+IrFrame IrFrameForKey(IrKey key, bool toggle) {
+  IrFrame frame;
+  frame.byte0 = static_cast<uint8_t>((key.command & 0x3F) | ((key.system & 0x03) << 6));
+  frame.byte1 = static_cast<uint8_t>(kStartBits | ((key.system >> 2) & 0x07));
+  if (toggle) frame.byte1 |= kToggleBit;
+  return frame;
+}
+
 namespace {
 void AppendLine(std::string& frame, std::string_view text, bool rightJustify) {
   if (rightJustify && text.size() < static_cast<size_t>(kDisplayWidth))

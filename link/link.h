@@ -22,6 +22,27 @@ struct IrKey {
 // RC-5 command and system address; the toggle and start bits are not looked at.
 IrKey SplitIrFrame(uint8_t byte0, uint8_t byte1);
 
+// The two bytes of an IrFrame, byte 0 first on the line.
+struct IrFrame {
+  uint8_t byte0 = 0;
+  uint8_t byte1 = 0;
+};
+
+// Byte 1 of an IrFrame: the RC-5 toggle bit (bit 11 of the frame), which the
+// remote flips on every press and keeps while a key is held, and the frame's
+// two start bits.
+constexpr uint8_t kToggleBit = 0x08;
+constexpr uint8_t kStartBits = 0x30;
+
+// The frame a remote sends for a RemoteCode, the inverse of MakeRemoteCode. A
+// code whose byte 0 is 0x80 or above lost byte 1 to the widening, so byte 1
+// then carries the start bits alone.
+IrFrame IrFrameForCode(uint16_t code, bool toggle);
+
+// The frame of an RC-5 command and system address, start bits set: the
+// inverse of SplitIrFrame.
+IrFrame IrFrameForKey(IrKey key, bool toggle);
+
 constexpr unsigned char kLine1Start = 0x80;
 constexpr unsigned char kLine2Start = 0xA8;
 constexpr int kDisplayWidth = 16;

@@ -37,6 +37,26 @@ TEST(SplitIrFrame, CommandAndSystem) {
   EXPECT_EQ(k.system, 31);
 }
 
+// What a remote sends for a code or a key reads back as that code or key,
+// whichever way the toggle bit stands.
+TEST(IrFrameFor, CodesAndKeysComeBack) {
+  for (const uint16_t code : {0x350C, 0x241A, 0x3000, 0x3410, 0xF785}) {
+    for (bool toggle : {false, true}) {
+      const IrFrame f = IrFrameForCode(code, toggle);
+      EXPECT_EQ(MakeRemoteCode(f.byte0, f.byte1), code);
+      EXPECT_EQ((f.byte1 & kToggleBit) != 0, toggle);
+    }
+  }
+  // A widened code lost byte 1: the frame carries the start bits alone.
+  EXPECT_EQ(IrFrameForCode(0xF785, false).byte1, kStartBits);
+  for (const IrKey key : {IrKey{12, 20}, IrKey{5, 2}, IrKey{63, 31}, IrKey{0, 0}}) {
+    const IrFrame f = IrFrameForKey(key, true);
+    EXPECT_EQ(SplitIrFrame(f.byte0, f.byte1).command, key.command);
+    EXPECT_EQ(SplitIrFrame(f.byte0, f.byte1).system, key.system);
+    EXPECT_EQ(f.byte1 & (kStartBits | kToggleBit), kStartBits | kToggleBit);
+  }
+}
+
 TEST(DisplayFrame, RightJustifiedAndAsIs) {
   const std::string j = BuildDisplayFrame("abcd", "0123456789AB", true);
   ASSERT_EQ(j.size(), 34u);

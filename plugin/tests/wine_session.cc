@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "link/link.h"
+
 namespace fs = std::filesystem;
 
 namespace wine {
@@ -187,8 +189,8 @@ bool HostSession::Send(const std::string& line) {
 }
 
 bool HostSession::Key(uint8_t command, uint8_t system) {
-  const uint8_t bytes[2] = {static_cast<uint8_t>((command & 0x3F) | ((system & 3) << 6)),
-                            static_cast<uint8_t>(0x30 | ((system >> 2) & 7))};
+  const IrFrame frame = IrFrameForKey(IrKey{command, system}, false);
+  const uint8_t bytes[2] = {frame.byte0, frame.byte1};
   return write(master_, bytes, 2) == 2;
 }
 

@@ -23,6 +23,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "link/link.h"
+
 namespace e2e {
 namespace {
 
@@ -97,10 +99,8 @@ bool ReadProcStat(pid_t pid, ProcStat& out) {
 }  // namespace
 
 std::string FrameBytes(uint16_t code, bool toggle) {
-  std::string bytes;
-  bytes.push_back(static_cast<char>(code & 0xFF));
-  bytes.push_back(static_cast<char>(((code >> 8) & 0xFF) | (toggle ? 0x08 : 0)));
-  return bytes;
+  const IrFrame frame = IrFrameForCode(code, toggle);
+  return {static_cast<char>(frame.byte0), static_cast<char>(frame.byte1)};
 }
 
 void SleepMs(int ms) {

@@ -33,7 +33,7 @@ enum Code : uint16_t {
   kJunk = 0x2727,  // in no slot: separates two presses of one key
 };
 
-// The 2 bytes on the line for a RemoteCode with byte 0 below 0x80.
+// The 2 bytes on the line for a RemoteCode.
 std::string FrameBytes(uint16_t code, bool toggle = false);
 
 void SleepMs(int ms);

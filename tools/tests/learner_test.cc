@@ -7,11 +7,11 @@
 #include <fstream>
 
 #include "console/trace.h"
-#include "tools/unit/remote.h"
+#include "link/link.h"
 
 namespace {
 LearnOutcome Send(Learner& learner, uint16_t code, uint32_t nowMs, bool toggle = false) {
-  const IrBytes f = FrameForCode(code, toggle);
+  const IrFrame f = IrFrameForCode(code, toggle);
   return learner.OnFrame(f.byte0, f.byte1, nowMs);
 }
 }  // namespace

@@ -4,35 +4,13 @@
 
 #include "link/link.h"
 
-TEST(FrameForCode, EveryDefaultCodeComesBackWithEitherToggle) {
-  const KeyMap keys = DefaultKeys();
-  for (int slot = 0; slot < kKeySlots; ++slot) {
-    if (keys[slot] == 0) continue;
-    for (bool toggle : {false, true}) {
-      const IrBytes f = FrameForCode(keys[slot], toggle);
-      EXPECT_EQ(MakeRemoteCode(f.byte0, f.byte1), keys[slot]) << KeySlotName(slot);
-      EXPECT_EQ((f.byte1 & kToggleBit) != 0, toggle);
-    }
-  }
-  // The toggle bit is not part of the key: command and system stay.
-  const IrBytes a = FrameForCode(0x350C, false), b = FrameForCode(0x350C, true);
-  EXPECT_EQ(SplitIrFrame(a.byte0, a.byte1).command, 12);
-  EXPECT_EQ(SplitIrFrame(b.byte0, b.byte1).system, 20);
-}
-
-TEST(FrameForCode, WidenedCodesComeBackToo) {
-  const IrBytes f = FrameForCode(0xF785, true);
-  EXPECT_EQ(f.byte0, 0x85);
-  EXPECT_EQ(MakeRemoteCode(f.byte0, f.byte1), 0xF785);
-}
-
 TEST(RemoteButtons, PressesFlipTheToggleAndHoldsKeepIt) {
   RemoteButtons remote;
   const bool first = remote.Press(0x3410, 1000).byte1 & kToggleBit;
   const bool second = remote.Press(0x3410, 1100).byte1 & kToggleBit;
   EXPECT_NE(first, second);
 
-  IrBytes f;
+  IrFrame f;
   // Auto-repeat every 30 ms: one frame per repeat period, same toggle.
   int sent = 0;
   for (uint32_t t = 1130; t <= 1700; t += 30)
@@ -46,7 +24,7 @@ TEST(RemoteButtons, PressesFlipTheToggleAndHoldsKeepIt) {
 
 TEST(RemoteButtons, GapOrOtherKeyIsANewPress) {
   RemoteButtons remote;
-  IrBytes f;
+  IrFrame f;
   ASSERT_TRUE(remote.KeyEvent(0x3535, 0, f));
   const uint8_t t0 = f.byte1 & kToggleBit;
   ASSERT_TRUE(remote.KeyEvent(0x3535, kHoldGapMs + 1, f));

@@ -38,31 +38,23 @@ const CharKey kCharKeys[] = {
 };
 }  // namespace
 
-IrBytes FrameForCode(uint16_t code, bool toggle) {
-  IrBytes frame;
-  frame.byte0 = static_cast<uint8_t>(code & 0xFF);
-  frame.byte1 = frame.byte0 >= 0x80 ? 0x30 : static_cast<uint8_t>((code >> 8) & ~kToggleBit);
-  if (toggle) frame.byte1 |= kToggleBit;
-  return frame;
-}
-
-IrBytes RemoteButtons::Press(uint16_t code, uint32_t nowMs) {
+IrFrame RemoteButtons::Press(uint16_t code, uint32_t nowMs) {
   toggle_ = !toggle_;
   any_ = true;
   lastCode_ = code;
   lastEventMs_ = lastSentMs_ = nowMs;
-  return FrameForCode(code, toggle_);
+  return IrFrameForCode(code, toggle_);
 }
 
-bool RemoteButtons::Repeat(uint16_t code, uint32_t nowMs, IrBytes& frame) {
+bool RemoteButtons::Repeat(uint16_t code, uint32_t nowMs, IrFrame& frame) {
   lastEventMs_ = nowMs;
   if (nowMs - lastSentMs_ < kRc5RepeatMs) return false;
   lastSentMs_ = nowMs;
-  frame = FrameForCode(code, toggle_);
+  frame = IrFrameForCode(code, toggle_);
   return true;
 }
 
-bool RemoteButtons::KeyEvent(uint16_t code, uint32_t nowMs, IrBytes& frame) {
+bool RemoteButtons::KeyEvent(uint16_t code, uint32_t nowMs, IrFrame& frame) {
   if (any_ && code == lastCode_ && nowMs - lastEventMs_ < kHoldGapMs)
     return Repeat(code, nowMs, frame);
   frame = Press(code, nowMs);

@@ -8,33 +8,24 @@
 #include <vector>
 
 #include "console/keymap.h"
+#include "link/link.h"
 
-struct IrBytes {
-  uint8_t byte0 = 0;
-  uint8_t byte1 = 0;
-};
-
-constexpr uint8_t kToggleBit = 0x08;  // bit 3 of byte 1 (bit 11 of the frame)
 // A held RC-5 key sends its frame again every 114 ms.
 constexpr uint32_t kRc5RepeatMs = 114;
 // A terminal has no key-up: key events closer together than this are taken
 // for one key held down (the terminal's auto-repeat).
 constexpr uint32_t kHoldGapMs = 200;
 
-// The frame whose RemoteCode is code. A code whose low byte is 0x80 or more
-// loses byte 1 in the RemoteCode, so byte 1 then carries just the start bits.
-IrBytes FrameForCode(uint16_t code, bool toggle);
-
 class RemoteButtons {
  public:
   // A new press: the toggle bit flips and the frame goes out at once.
-  IrBytes Press(uint16_t code, uint32_t nowMs);
+  IrFrame Press(uint16_t code, uint32_t nowMs);
   // The key is still down: the frame goes out again, toggle unchanged, when
   // a repeat period has passed since the last one. False when not yet due.
-  bool Repeat(uint16_t code, uint32_t nowMs, IrBytes& frame);
+  bool Repeat(uint16_t code, uint32_t nowMs, IrFrame& frame);
   // A key event from the terminal: a press, or part of a hold when the same
   // key came less than kHoldGapMs ago. False when no frame is due.
-  bool KeyEvent(uint16_t code, uint32_t nowMs, IrBytes& frame);
+  bool KeyEvent(uint16_t code, uint32_t nowMs, IrFrame& frame);
   bool Toggle() const { return toggle_; }
 
  private:

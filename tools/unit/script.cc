@@ -116,7 +116,7 @@ Script ParseScript(std::istream& in, const KeyMap& keys) {
   return script;
 }
 
-IrBytes FrameForEvent(const ScriptEvent& event, RemoteButtons& remote) {
-  if (event.kind == ScriptEvent::kRepeat) return FrameForCode(event.code, remote.Toggle());
+IrFrame FrameForEvent(const ScriptEvent& event, RemoteButtons& remote) {
+  if (event.kind == ScriptEvent::kRepeat) return IrFrameForCode(event.code, remote.Toggle());
   return remote.Press(event.code, event.atMs);
 }

@@ -37,4 +37,4 @@ struct Script {
 Script ParseScript(std::istream& in, const KeyMap& keys);
 
 // The frame for one event, with the toggle the remote would give it.
-IrBytes FrameForEvent(const ScriptEvent& event, RemoteButtons& remote);
+IrFrame FrameForEvent(const ScriptEvent& event, RemoteButtons& remote);

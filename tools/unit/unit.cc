@@ -221,7 +221,7 @@ int ExitStatusOf(int status) {
   return 1;
 }
 
-std::string KeyDescription(int slot, uint16_t code, const IrBytes& frame) {
+std::string KeyDescription(int slot, uint16_t code, const IrFrame& frame) {
   char text[96];
   snprintf(text, sizeof text, "%s   code %04X   IrFrame %02X %02X   toggle %d",
            slot == KeyNone ? "(raw code)" : KeySlotName(slot), code, frame.byte0, frame.byte1,
@@ -253,7 +253,7 @@ class Unit {
   void ReadLineAtRate(uint32_t now);
   void Deliver(const uint8_t* bytes, size_t count, uint32_t now);
   void ShowFrame(const DisplayLines& lines, uint32_t now);
-  void SendFrame(const IrBytes& frame, int slot, uint16_t code);
+  void SendFrame(const IrFrame& frame, int slot, uint16_t code);
   void SendEnter();
   void OnTerminalEvent(const TermEvent& event, uint32_t now);
   void Draw(bool clear = false);
@@ -322,7 +322,7 @@ void Unit::ReadLineAtRate(uint32_t now) {
   }
 }
 
-void Unit::SendFrame(const IrBytes& frame, int slot, uint16_t code) {
+void Unit::SendFrame(const IrFrame& frame, int slot, uint16_t code) {
   const char bytes[2] = {static_cast<char>(frame.byte0), static_cast<char>(frame.byte1)};
   // Both bytes in one write: the host takes a frame from one read.
   const bool sent = write(pty_.master.Get(), bytes, 2) == 2;
@@ -350,7 +350,7 @@ void Unit::OnTerminalEvent(const TermEvent& event, uint32_t now) {
     Draw();
     return;
   }
-  IrBytes frame;
+  IrFrame frame;
   if (remote_.KeyEvent(code, now, frame)) {
     screen_.note.clear();
     SendFrame(frame, event.slot, code);
