@@ -26,11 +26,11 @@
 #include "bridge/lirc.h"
 #include "bridge/options.h"
 #include "console/keymap.h"
-#include "console/receiver.h"
 #include "console/serial.h"
 #include "console/signals.h"
 #include "console/trace.h"
 #include "link/charset.h"
+#include "link/keys.h"
 #include "link/link.h"
 #include "tools/common/posix.h"
 #include "tools/common/unique_fd.h"
@@ -110,10 +110,6 @@ bool ListenTcp(int& port, UniqueFd& out, std::string& error) {
   }
   port = ntohs(address.sin_port);
   return true;
-}
-
-bool LineGone(int error) {
-  return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
 }
 
 struct Client {
@@ -305,7 +301,7 @@ void Bridge::ReadLine(uint64_t nowMs) {
       continue;
     }
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && LineGone(errno)) LoseLine();
+    if (got < 0 && LineGoneError(errno)) LoseLine();
     return;
   }
 }
@@ -324,7 +320,7 @@ int64_t Bridge::SendDisplay(uint64_t nowMs) {
   // has had the time for this one.
   sentValid_ = n == static_cast<ssize_t>(frame.size());
   if (sentValid_) sent_ = want;
-  if (n < 0 && LineGone(errno)) LoseLine();
+  if (n < 0 && LineGoneError(errno)) LoseLine();
   return sentValid_ ? -1 : static_cast<int64_t>((LineTimeUs(frame.size()) + 999) / 1000);
 }
 

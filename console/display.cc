@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "console/clock.h"
+#include "console/serial.h"
 #include "link/link.h"
 #include "link/ticker.h"
 
@@ -65,7 +66,6 @@ void RefreshDisplay(PlayerState& state) {
   // frame. Only a line that is gone is worth noting, to be opened again.
   const ssize_t written = write(state.serialFd, frame.data(), frame.size());
   if (written > 0) state.pacer.Sent(nowUs, static_cast<size_t>(written));
-  if (written < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV || errno == EBADF))
-    state.serialLost = 1;
+  if (written < 0 && LineGoneError(errno)) state.serialLost = 1;
   state.refreshNow = 0;
 }

@@ -11,7 +11,7 @@
 #include <cerrno>
 
 #include "console/serial.h"
-#include "console/trace.h"
+#include "link/keys.h"
 
 namespace {
 std::atomic<int> wait_flag{1};
@@ -30,49 +30,7 @@ int BytesWaiting(int fd) {
 }
 }  // namespace
 
-bool FrameAssembler::Take(const uint8_t* bytes, int count, uint64_t nowMs, uint8_t out[2]) {
-  if (count <= 0) return false;
-  if (hasLone) {
-    out[0] = lone;
-    out[1] = bytes[0];
-    hasLone = false;
-    return true;
-  }
-  if (count >= 2) {
-    out[0] = bytes[0];
-    out[1] = bytes[1];
-    return true;
-  }
-  hasLone = true;
-  lone = bytes[0];
-  loneSince = nowMs;
-  return false;
-}
-
-int FrameAssembler::Expire(uint64_t nowMs) {
-  if (!hasLone) return -1;
-  const uint64_t age = nowMs - loneSince;
-  if (age >= static_cast<uint64_t>(kPairWindowMs)) {
-    hasLone = false;
-    return -1;
-  }
-  return static_cast<int>(kPairWindowMs - age);
-}
-
 void signal_handler_IO(int) { wait_flag.store(0); }
-
-void LoseLine(int& fd, FrameAssembler& assembler, const std::string& serport) {
-  Trace("Serial line lost: %s\n", Printable(serport).c_str());
-  close(fd);
-  fd = -1;
-  assembler = FrameAssembler();
-}
-
-int TryReopenLine(const std::string& serport) {
-  const int fd = OpenSerial(serport);
-  if (fd >= 0) Trace("Serial line back: %s\n", Printable(serport).c_str());
-  return fd;
-}
 
 namespace {
 // Owner of the line's input notifications: this process, and no blocking.

@@ -5,7 +5,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+
+#include "console/trace.h"
 
 namespace {
 // What a descriptor that is no terminal stands for, as a user would name it.
@@ -28,6 +31,23 @@ void ConfigureSerial(int fd) {
   settings.c_cc[VTIME] = 0;
   tcflush(fd, TCIFLUSH);
   tcsetattr(fd, TCSANOW, &settings);
+}
+
+bool LineGoneError(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
+}
+
+void LoseLine(int& fd, FrameAssembler& assembler, const std::string& serport) {
+  Trace("Serial line lost: %s\n", Printable(serport).c_str());
+  close(fd);
+  fd = -1;
+  assembler = FrameAssembler();
+}
+
+int TryReopenLine(const std::string& serport) {
+  const int fd = OpenSerial(serport);
+  if (fd >= 0) Trace("Serial line back: %s\n", Printable(serport).c_str());
+  return fd;
 }
 
 int OpenSerial(const std::string& path, std::string* refusal) {

@@ -12,8 +12,8 @@
 
 #include "console/dispatch.h"
 #include "console/display.h"
-#include "console/receiver.h"
 #include "fuzz/fuzz_support.h"
+#include "link/keys.h"
 #include "tests/console/fixture.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

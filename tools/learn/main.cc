@@ -9,8 +9,8 @@
 #include <string>
 
 #include "console/clock.h"
-#include "console/receiver.h"
 #include "console/serial.h"
+#include "link/keys.h"
 #include "tools/common/unique_fd.h"
 #include "tools/learn/learner.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "console/receiver.h"
+#include "link/keys.h"
 
 TEST(FrameAssembler, PairsBytesWithinTheWindow) {
   FrameAssembler a;
