@@ -53,12 +53,13 @@ uint32_t DisplayWaitMs(PlayerState& state) {
 }
 
 void RefreshDisplay(PlayerState& state) {
-  if (!state.refreshNow && state.clock->Now() - state.lastRefresh <= kRefreshIntervalMs) return;
+  if (!state.refreshNow && !MoreThan(state.clock->Now(), state.lastRefresh, kRefreshIntervalMs))
+    return;
   // Written now, a frame would only queue behind the last one in the driver
   // and show an older state ever later; it is composed when the line is free.
   const uint64_t nowUs = state.clock->MonotonicUs();
   if (!state.pacer.Free(nowUs)) return;
-  state.lastRefresh = state.clock->Now();
+  state.lastRefresh = TickStamp(state.clock->Now());
   const std::string line1 = TitleTickerStep(state.ticker, state.displayTitle);
   const std::string line2 = StatusLine(state);
   const std::string frame = BuildDisplayFrame(line1, line2, false);

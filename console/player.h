@@ -13,7 +13,7 @@
 #include "link/link.h"
 #include "link/ticker.h"
 
-struct Clock;
+class PlayerClock;
 struct Mixer;
 class DecoderMixer;
 
@@ -86,7 +86,7 @@ struct PlayerState {
   // entry again instead of the first.
   bool reloadOnReady = false;
 
-  Clock* clock = nullptr;
+  PlayerClock* clock = nullptr;
   Mixer* mixer = nullptr;
   // The mixer when it is the decoder's own volume: its answers go there.
   DecoderMixer* decoderMixer = nullptr;

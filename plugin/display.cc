@@ -55,7 +55,7 @@ void UpdateTicker(UpdateState& state, TickerState& ticker, const UpdateContext& 
   const uint32_t now = ctx.clock.Now();
   if (!MoreThan(now, ticker.lastTickerTick, kTickerPeriodMs)) return;
   state.dirty = true;
-  ticker.lastTickerTick = now == kNeverTick ? 1 : now;
+  ticker.lastTickerTick = TickStamp(now);
   const std::string window = TickerWindow(title, ticker.tickerOffset, false);
   CopyTitle(window.c_str(), state.line1, sizeof state.line1);
   int offset = ticker.tickerOffset, step = ticker.tickerStep;

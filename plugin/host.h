@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "link/tick.h"
+
 // Requests go to the host window as WM_USER with the number in lParam.
 enum HostRequest : unsigned {
   kReqIsPlaying = 104,     // 1 playing, 3 paused, anything else stopped
@@ -30,13 +32,6 @@ class HostPort {
   virtual ~HostPort() = default;
   virtual intptr_t Request(unsigned request, uintptr_t arg) = 0;
   virtual void Command(unsigned command) = 0;
-};
-
-// Free-running 32-bit millisecond counter; intervals are taken modulo 2^32.
-class Clock {
- public:
-  virtual ~Clock() = default;
-  virtual uint32_t Now() = 0;
 };
 
 class WaveVolume {
@@ -73,13 +68,6 @@ class SerialWriter {
   virtual IoStatus WriteFrame(const std::string& frame) = 0;
 };
 
-// A timer that has never been set reads as long past: its first test fires.
-constexpr uint32_t kNeverTick = 0;
-
-inline bool MoreThan(uint32_t now, uint32_t last, uint32_t ms) {
-  return last == kNeverTick || now - last > ms;
-}
-
 // A port that is gone fails on every try; one beep a second is enough to tell.
 struct BeepLimiter {
   uint32_t lastBeep = kNeverTick;
@@ -88,6 +76,6 @@ struct BeepLimiter {
 
 inline void LimitedBeep(BeepLimiter& limiter, Alerts& alerts, uint32_t now) {
   if (!MoreThan(now, limiter.lastBeep, BeepLimiter::kMinGapMs - 1)) return;
-  limiter.lastBeep = now == kNeverTick ? 1 : now;
+  limiter.lastBeep = TickStamp(now);
   alerts.Beep();
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "link/link.h"
+#include "link/tick.h"
 #include "link/ticker.h"
 
 TEST(RemoteCode, ToggleBitDoesNotReachTheCode) {
@@ -134,6 +135,17 @@ TEST(TickerAdvance, HostFormMatchesBothEnds) {
   }
   EXPECT_EQ(TickerWindow("short", 0, false), "short");
   EXPECT_EQ(TickerWindow("short", 9, true), std::string(16, ' '));
+}
+
+TEST(Tick, ZeroIsLongPastAndIntervalsWrap) {
+  EXPECT_TRUE(MoreThan(100, kNeverTick, 500));
+  EXPECT_FALSE(MoreThan(600, 100, 500));
+  EXPECT_TRUE(MoreThan(601, 100, 500));
+  EXPECT_TRUE(MoreThan(0x100, 0xFFFFFE00u, 500));  // 512 ms across the wrap
+  EXPECT_NE(TickStamp(0), kNeverTick);
+  EXPECT_EQ(TicksUntilDue(100, kNeverTick, 500), 0u);
+  EXPECT_EQ(TicksUntilDue(600, 100, 500), 1u);
+  EXPECT_EQ(TicksUntilDue(601, 100, 500), 0u);
 }
 
 TEST(LineTime, TenBitTimesPerByteAt2400Baud) {

@@ -16,7 +16,7 @@
 
 // The monotonic time moves with the tick, always forward (a tick set back
 // counts as a move across its wrap), so that the line's pace follows the test.
-struct FakeClock : Clock {
+struct FakeClock : PlayerClock {
   uint32_t now = 100000;
   uint32_t Now() override { return now; }
   uint64_t MonotonicUs() override {
