@@ -117,10 +117,9 @@ Next DispatchKey(PlayerState& state, const uint8_t frame[2]) {
   Trace("IR Command: %04X\n", code);
   int slot = LookupKey(state.keys, code);
   if (slot == KeyNextTrack || slot == KeyPreviousTrack) slot = SetSeekMode(slot, state.seekMode);
-  const uint32_t sinceLast = state.clock->Now() - state.last_tick;
-  if (sinceLast < kRepeatWindowMs && code == state.last_command && !AlwaysRepeats(slot))
-    slot = KeyNone;
-  state.last_tick = state.clock->Now();
-  state.last_command = code;
+  // Every frame restarts the window, an unknown code's too; volume and jump
+  // slots go on acting while their key is held.
+  const HeldKey held = AlwaysRepeats(slot) ? HeldKey::kEveryFrame : HeldKey::kOnce;
+  if (!state.repeats.Acts(code, state.clock->Now(), held)) slot = KeyNone;
   return PerformSlot(state, slot);
 }

@@ -7,8 +7,6 @@
 
 #include "console/player.h"
 
-constexpr uint32_t kRepeatWindowMs = 300;
-
 Next DispatchKey(PlayerState& state, const uint8_t frame[2]);
 
 // The slot's action alone, without lookup or filter.

@@ -10,6 +10,7 @@
 #include "console/keymap.h"
 #include "console/playlist.h"
 #include "link/charset.h"
+#include "link/keys.h"
 #include "link/link.h"
 #include "link/ticker.h"
 
@@ -34,6 +35,9 @@ struct Next {
   static Next Quit(int status) { return Next{kQuit, status}; }
   static Next Kill() { return Next{kKill, 0}; }
 };
+
+// A held key's frames within this of each other are one press.
+constexpr uint32_t kRepeatWindowMs = 300;
 
 constexpr size_t kTitleMax = 127;  // characters of PlayerState.title
 constexpr size_t kVolumeBarMax = 31;
@@ -70,9 +74,7 @@ struct PlayerState {
   int decoderOut = -1;
 
   KeyMap keys = DefaultKeys();
-  // Repeat filter of the key handling.
-  uint32_t last_tick = 0;
-  uint16_t last_command = 0;
+  RepeatFilter repeats{kRepeatWindowMs};
   TitleTicker ticker;
 
   // Decoder output: the unfinished line carried between reads, and the tag

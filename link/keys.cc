@@ -1,5 +1,7 @@
 #include "link/keys.h"
 
+#include "link/tick.h"
+
 bool FrameAssembler::Take(const uint8_t* bytes, int count, uint64_t nowMs, uint8_t out[2]) {
   if (count <= 0) return false;
   if (hasLone) {
@@ -27,4 +29,14 @@ int FrameAssembler::Expire(uint64_t nowMs) {
     return -1;
   }
   return static_cast<int>(kPairWindowMs - age);
+}
+
+bool RepeatFilter::Acts(uint32_t key, uint32_t now, HeldKey held) {
+  const bool within = last_tick != kNeverTick && now - last_tick < windowMs;
+  const bool repeat = within && key == last_command;
+  // Such a key keeps its window running from when it last acted.
+  if (repeat && held == HeldKey::kEveryWindow) return false;
+  last_tick = now;
+  last_command = key;
+  return !repeat || held == HeldKey::kEveryFrame;
 }

@@ -3,14 +3,8 @@
 bool FilterKey(ReceiverState& state, IrKey key, uint32_t now) {
   if (key.system != 16 && key.system != 20) return false;
   const bool volumeKey = key.command == 16 || key.command == 17;
-  if (state.lastKeyTick != kNeverTick && now - state.lastKeyTick < kRepeatWindowMs) {
-    // A held key other than volume keeps restarting the window, so it acts
-    // once; a held volume key gets through again once the window has passed.
-    if (!volumeKey) state.lastKeyTick = now;
-    return false;
-  }
-  state.lastKeyTick = now;
-  return true;
+  // Any frame within the window is the same press, whichever key it carries.
+  return state.repeats.Acts(0, now, volumeKey ? HeldKey::kEveryWindow : HeldKey::kOnce);
 }
 
 void ReceiverStep(ReceiverState& state, CommandQueue& queue, SerialReader& line,

@@ -4,17 +4,19 @@
 
 #include <cstdint>
 
+#include "link/keys.h"
 #include "link/link.h"
 #include "plugin/command_queue.h"
 #include "plugin/host.h"
 
+constexpr uint32_t kRepeatWindowMs = 200;
+
 struct ReceiverState {
-  uint32_t lastKeyTick = kNeverTick;
+  RepeatFilter repeats{kRepeatWindowMs};
   BeepLimiter beeper;
   uint32_t droppedFull = 0;  // keys refused because the queue was full
 };
 
-constexpr uint32_t kRepeatWindowMs = 200;
 // After a failed wait the next try waits this long, so that a missing port
 // neither spins the thread nor keeps it away from a port opened meanwhile.
 constexpr uint32_t kRetryPauseMs = 250;

@@ -33,3 +33,24 @@ TEST(FrameAssembler, StrayByteIsDroppedAndAlignmentReturns) {
   EXPECT_FALSE(a.Take(frame, 0, 5200, out));
   EXPECT_EQ(a.Expire(6000), -1);
 }
+
+// A key held down sends a frame every 100 ms here, inside a 300 ms window.
+TEST(RepeatFilter, HeldKeysActOnceEveryWindowOrEveryFrame) {
+  const auto actions = [](HeldKey held) {
+    RepeatFilter filter(300);
+    int acted = 0;
+    for (uint32_t t = 1000; t < 2000; t += 100) acted += filter.Acts(0x3530, t, held);
+    return acted;
+  };
+  EXPECT_EQ(actions(HeldKey::kOnce), 1);
+  EXPECT_EQ(actions(HeldKey::kEveryWindow), 4);  // at 1000, 1300, 1600, 1900
+  EXPECT_EQ(actions(HeldKey::kEveryFrame), 10);
+
+  RepeatFilter filter(300);
+  EXPECT_TRUE(filter.Acts(0x3530, 5000, HeldKey::kOnce));
+  EXPECT_TRUE(filter.Acts(0x3535, 5100, HeldKey::kOnce));   // another key: a new press
+  EXPECT_FALSE(filter.Acts(0x3535, 5399, HeldKey::kOnce));
+  EXPECT_TRUE(filter.Acts(0x3535, 5699, HeldKey::kOnce));   // the window has passed
+  EXPECT_TRUE(filter.Acts(0x3535, 0xFFFFFFF0u, HeldKey::kOnce));
+  EXPECT_FALSE(filter.Acts(0x3535, 0x00000010u, HeldKey::kOnce));  // 32 ms later, across the wrap
+}

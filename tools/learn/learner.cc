@@ -4,18 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
-#include "console/dispatch.h"
 #include "link/link.h"
 
 LearnOutcome Learner::OnFrame(uint8_t byte0, uint8_t byte1, uint32_t nowMs) {
   LearnOutcome out;
   out.code = MakeRemoteCode(byte0, byte1);
   out.slot = slot_;
-  // The player's rule: the same code less than 300 ms after the last record
-  // is the same press, and every record restarts the window.
-  const bool repeat = nowMs - lastTick_ < kRepeatWindowMs && out.code == lastCode_;
-  lastTick_ = nowMs;
-  lastCode_ = out.code;
+  // The player's rule: the same code within its window is the same press.
+  const bool repeat = !repeats_.Acts(out.code, nowMs, HeldKey::kOnce);
   if (Finished()) {
     out.kind = LearnOutcome::kFinished;
   } else if (repeat) {

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "console/keymap.h"
+#include "console/player.h"
+#include "link/keys.h"
 
 struct LearnOutcome {
   enum Kind {
@@ -35,8 +37,7 @@ class Learner {
  private:
   KeyMap keys_{};
   int slot_ = 0;
-  uint32_t lastTick_ = 0;
-  uint16_t lastCode_ = 0;
+  RepeatFilter repeats_{kRepeatWindowMs};
 };
 
 // The remote mappings file: one code per line in slot order, 0 for a slot
