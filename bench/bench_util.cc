@@ -17,6 +17,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "link/display_reader.h"
 #include "link/link.h"
 
 bool Pty::Open() {
@@ -165,15 +166,27 @@ std::string DrainFor(int fd, int ms) {
   return all;
 }
 
-bool DrainPastNextFrame(int fd) {
-  std::string seen;
-  const double end = NowSeconds() + 3;
+double WaitForLine2(int fd, const std::function<bool(const std::string&)>& shown) {
+  DisplayFrameReader reader(kDisplayWidth);
+  const double deadline = NowSeconds() + 3;
   for (;;) {
-    const size_t start = seen.rfind('\x80');
-    if (start != std::string::npos && seen.size() >= start + 34) break;
-    if (NowSeconds() >= end) return false;
-    seen += DrainFor(fd, 10);
+    const int left = static_cast<int>((deadline - NowSeconds()) * 1000);
+    if (left <= 0) return -1;
+    pollfd p = {fd, POLLIN, 0};
+    if (poll(&p, 1, left) <= 0) continue;
+    uint8_t buffer[4096];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) continue;
+    bool seen = false;
+    for (const DisplayLines& frame : reader.Feed(buffer, static_cast<size_t>(n)))
+      seen = seen || shown(frame.line2);
+    if (seen || (reader.Partial() != nullptr && shown(reader.Partial()->line2))) return NowSeconds();
   }
+}
+
+bool DrainPastNextFrame(int fd) {
+  if (WaitForLine2(fd, [](const std::string& line2) { return line2.size() >= 16; }) < 0)
+    return false;
   DrainFor(fd, 170);
   return true;
 }

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,11 @@ IdleCost MeasureIdle(pid_t pid, const Pty& line, int seconds);
 
 // Reads and discards whatever the player wrote, for up to ms milliseconds.
 std::string DrainFor(int fd, int ms);
+
+// Reads the line until the frame under way, or one it completed, has a line 2
+// that shown accepts: when that was, or -1 after 3 s without one. Line 1 is
+// taken as 16 wide, as the player and the floor relay write it.
+double WaitForLine2(int fd, const std::function<bool(const std::string&)>& shown);
 
 // Reads until a DisplayFrame has come whole, then for its time on a 2400-baud
 // line: the player may then send its next frame at once, and its next

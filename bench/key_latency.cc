@@ -24,26 +24,6 @@ struct Figures {
   std::vector<double> key, volume;  // milliseconds
 };
 
-// Time at which the line shows a frame whose second line starts with the bar.
-double NextBarFrame(int master, std::string& seen) {
-  const double deadline = NowSeconds() + 3;
-  for (;;) {
-    const size_t at = seen.find("\xa8>");
-    if (at != std::string::npos) {
-      seen.clear();
-      return NowSeconds();
-    }
-    if (seen.size() > 1) seen.erase(0, seen.size() - 1);
-    const int left = static_cast<int>((deadline - NowSeconds()) * 1000);
-    if (left <= 0) return -1;
-    pollfd p = {master, POLLIN, 0};
-    if (poll(&p, 1, left) <= 0) continue;
-    char buffer[4096];
-    const ssize_t n = read(master, buffer, sizeof buffer);
-    if (n > 0) seen.append(buffer, static_cast<size_t>(n));
-  }
-}
-
 Figures Measure(const std::vector<std::string>& command, const std::string& dir,
                 const std::string& fifoPath, int presses, bool waitForLoad) {
   Figures figures;
@@ -55,12 +35,13 @@ Figures Measure(const std::vector<std::string>& command, const std::string& dir,
   if (waitForLoad) NextReceipt(fifo, pending, &text);  // the first LOAD
   DrainFor(pty.master, 300);
   figures.key = TimeKeysToDecoder(pty, fifo, pending, presses);
-  std::string seen;
   DrainPastNextFrame(pty.master);
   for (int i = 0; i < std::min(presses, kVolumePresses); ++i) {
     const double sent = NowSeconds();
     if (!SendKey(pty.master, kVolumeUpCode)) break;
-    const double got = NextBarFrame(pty.master, seen);
+    // The frame whose second line starts with the bar.
+    const double got =
+        WaitForLine2(pty.master, [](const std::string& line2) { return line2.compare(0, 1, ">") == 0; });
     if (got < 0) break;
     figures.volume.push_back((got - sent) * 1000);
     // The player sends the next frame only once the line has carried this one.

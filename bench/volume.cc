@@ -26,6 +26,8 @@
 #include <vector>
 
 #include "bench/bench_util.h"
+#include "link/display_reader.h"
+#include "link/link.h"
 #include "sound_server.h"
 
 namespace {
@@ -47,11 +49,13 @@ void SleepSeconds(double s) {
 // pseudo-terminal, as in a serial driver, and is taken one byte a character
 // time after the one before. Each frame's start on the unit is noted.
 struct SlowLine {
+  explicit SlowLine(int line) : fd(line) {}
   int fd;
   double nextAt = 0;      // when the line can carry the next byte
   double quietSince = 0;  // when nothing was seen waiting, last
-  std::string bytes;
-  std::vector<double> frameStarts;
+  // Frames as the unit takes them, each with its start in microseconds.
+  DisplayFrameReader reader{kDisplayWidth};
+  std::vector<DisplayLines> frames;
 
   void RunUntil(double end) {
     for (;;) {
@@ -77,22 +81,17 @@ struct SlowLine {
       }
       unsigned char byte;
       if (read(fd, &byte, 1) != 1) continue;
-      if (byte == 0x80) frameStarts.push_back(start);
-      bytes.push_back(static_cast<char>(byte));
+      for (DisplayLines& frame : reader.Feed(&byte, 1, static_cast<int64_t>(start * 1e6)))
+        frames.push_back(std::move(frame));
       nextAt = start + kCharacterSeconds;
     }
   }
 
-  // Line 2 of the frame that starts at index i of frameStarts.
-  std::string Line2(size_t i) const {
-    size_t at = 0;
-    for (size_t seen = 0; (at = bytes.find('\x80', at)) != std::string::npos; ++at)
-      if (seen++ == i) break;
-    if (at == std::string::npos) return "";
-    const size_t split = bytes.find('\xa8', at + 17);
-    const size_t next = bytes.find('\x80', at + 1);
-    if (split == std::string::npos || (next != std::string::npos && split > next)) return "";
-    return bytes.substr(split + 1, next == std::string::npos ? std::string::npos : next - split - 1);
+  // The frames so far, the last one as far as it came.
+  std::vector<DisplayLines> Frames() const {
+    std::vector<DisplayLines> all = frames;
+    if (reader.Partial() != nullptr) all.push_back(*reader.Partial());
+    return all;
   }
 };
 
@@ -105,17 +104,8 @@ std::vector<double> KeyToBar(const Pty& pty, int presses) {
   for (int i = 0; i < presses; ++i) {
     const double sent = NowSeconds();
     if (!SendKey(pty.master, i % 2 == 0 ? kVolumeUpCode : kVolumeDownCode)) break;
-    std::string seen;
-    double got = -1;
-    while (got < 0 && NowSeconds() - sent < 3) {
-      pollfd p = {pty.master, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      char buffer[256];
-      const ssize_t n = read(pty.master, buffer, sizeof buffer);
-      if (n > 0) seen.append(buffer, static_cast<size_t>(n));
-      const size_t split = seen.find('\xa8', 17);
-      if (split != std::string::npos && split + 1 < seen.size()) got = NowSeconds();
-    }
+    const double got =
+        WaitForLine2(pty.master, [](const std::string& line2) { return !line2.empty(); });
     if (got < 0) break;
     ms.push_back((got - sent) * 1000);
     DrainFor(pty.master, 170);  // the bar frame's line time and some room
@@ -127,7 +117,7 @@ std::vector<double> KeyToBar(const Pty& pty, int presses) {
 // key to the start of the last frame that answers a key (a status frame
 // that follows later is not an answer), and that frame's line 2.
 double HeldKeyLag(const Pty& pty, double repeat, std::string* lastLine2) {
-  SlowLine line{pty.master, 0, 0, {}, {}};
+  SlowLine line(pty.master);
   line.RunUntil(NowSeconds() + 0.7);
   const double first = NowSeconds();
   double last = first;
@@ -137,12 +127,13 @@ double HeldKeyLag(const Pty& pty, double repeat, std::string* lastLine2) {
     if (!SendKey(pty.master, kVolumeUpCode)) return -1;
   }
   line.RunUntil(last + 2.5);
-  for (size_t i = line.frameStarts.size(); i-- > 0;) {
-    if (line.frameStarts[i] < last) break;
-    const std::string line2 = line.Line2(i);
-    if (line2.compare(0, 4, "Trk ") == 0) continue;
-    if (lastLine2) *lastLine2 = line2;
-    return (line.frameStarts[i] - last) * 1000;
+  const std::vector<DisplayLines> frames = line.Frames();
+  for (size_t i = frames.size(); i-- > 0;) {
+    const double start = static_cast<double>(frames[i].at) / 1e6;
+    if (start < last) break;
+    if (frames[i].line2.compare(0, 4, "Trk ") == 0) continue;
+    if (lastLine2) *lastLine2 = frames[i].line2;
+    return (start - last) * 1000;
   }
   return -1;
 }

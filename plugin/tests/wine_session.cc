@@ -288,32 +288,17 @@ void HostSession::Poll(int ms) {
   }
   if (n > 0 && (fds[1].revents & POLLIN)) {
     const ssize_t got = read(master_, buf, sizeof buf);
-    if (got > 0) {
-      if (ptyText_.empty()) ptyStart_ = Now();
-      ptyText_.append(buf, static_cast<size_t>(got));
-    }
+    if (got > 0)
+      for (const DisplayLines& f :
+           reader_.Feed(reinterpret_cast<const uint8_t*>(buf), static_cast<size_t>(got), Now()))
+        frames.push_back({static_cast<long>(f.at), f.line1, f.line2});
   }
-  ParseFrames(n == 0);
-}
-
-// A frame ends where the next begins, or when the line goes quiet after a
-// full line 2 (the frame has no terminator of its own).
-void HostSession::ParseFrames(bool quiet) {
-  for (;;) {
-    const size_t begin = ptyText_.find('\x80');
-    if (begin == std::string::npos) { ptyText_.clear(); return; }
-    ptyText_.erase(0, begin);
-    const size_t split = ptyText_.find('\xA8');
-    if (split == std::string::npos) return;
-    size_t end = ptyText_.find('\x80', split);
-    if (end == std::string::npos) {
-      if (!(quiet && ptyText_.size() - split - 1 >= 16)) return;
-      end = ptyText_.size();
-    }
-    frames.push_back({ptyStart_, ptyText_.substr(1, split - 1), ptyText_.substr(split + 1, end - split - 1)});
-    ptyText_.erase(0, end);
-    ptyStart_ = Now();
-  }
+  // A frame has no end of its own: the last one is whole once the line has
+  // gone quiet after a full line 2.
+  const DisplayLines* last = reader_.Partial();
+  DisplayLines f;
+  if (n == 0 && last != nullptr && last->line2.size() >= 16 && reader_.Flush(f))
+    frames.push_back({static_cast<long>(f.at), f.line1, f.line2});
 }
 
 }  // namespace wine

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "link/display_reader.h"
+
 namespace wine {
 
 extern const char kWine[];
@@ -100,15 +102,14 @@ class HostSession {
  private:
   void Drain();
   void Poll(int ms);
-  void ParseFrames(bool quiet);
 
   int master_, slave_;
   std::string host_, dll_;
   std::chrono::steady_clock::time_point start_;
   pid_t pid_ = -1;
   int toHost_ = -1, fromHost_ = -1;
-  std::string hostText_, ptyText_;
-  long ptyStart_ = 0;
+  std::string hostText_;
+  DisplayFrameReader reader_;
   size_t lineMark_ = 0, frameMark_ = 0;
 };
 

@@ -193,12 +193,12 @@ TEST_F(Display, HeldVolumeKeyFramesKeepTheLinesPace) {
   ASSERT_GT(frames.size(), mark_ + 15);
   // 152 ms apart on the player's side; the margin is for this reader's delays.
   for (size_t i = mark_ + 1; i < frames.size(); ++i)
-    EXPECT_GE(frames[i].atMs - frames[i - 1].atMs, 140) << "frame " << i;
+    EXPECT_GE(frames[i].at - frames[i - 1].at, 140) << "frame " << i;
   int volume = -1;
   for (const std::string& line : s.TraceLines()) sscanf(line.c_str(), "Volume=%d%%", &volume);
   const std::string bar = BarLine(volume);
   EXPECT_EQ(frames.back().line2, bar);
-  EXPECT_LE(frames.back().atMs - lastKeyMs, 300);
+  EXPECT_LE(frames.back().at - lastKeyMs, 300);
 }
 
 // Today's decoder reports tags in UTF-8, whose letters hold the frame markers

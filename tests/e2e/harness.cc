@@ -20,7 +20,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "link/link.h"
@@ -422,8 +421,11 @@ void Session::Pump(int ms) {
     while (master_ >= 0) {
       const ssize_t n = read(master_, buffer, sizeof buffer);
       if (n <= 0) break;
-      lineReads_.emplace_back(display_.size(), MsSince(begun_));
       display_.append(buffer, static_cast<size_t>(n));
+      for (DisplayFrame& frame :
+           reader_.Feed(reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(n),
+                        MsSince(begun_)))
+        frames_.push_back(std::move(frame));
     }
     if (left == 0) return;
   }
@@ -540,25 +542,10 @@ std::vector<std::string> Session::CommandsSince(size_t mark) const {
 }
 
 std::vector<DisplayFrame> Session::Frames() const {
-  std::vector<DisplayFrame> frames;
-  const char start = static_cast<char>(0x80), second = static_cast<char>(0xA8);
-  size_t at = display_.find(start);
-  while (at != std::string::npos) {
-    const size_t next = display_.find(start, at + 1);
-    const std::string body = display_.substr(at + 1, next == std::string::npos ? std::string::npos
-                                                                             : next - at - 1);
-    const size_t split = body.find(second, 16);
-    if (split != std::string::npos) {
-      DisplayFrame frame{body.substr(0, split), body.substr(split + 1)};
-      auto read = std::upper_bound(
-          lineReads_.begin(), lineReads_.end(), at,
-          [](size_t offset, const std::pair<size_t, int>& r) { return offset < r.first; });
-      if (read != lineReads_.begin()) frame.atMs = std::prev(read)->second;
-      // The last frame may still be on its way.
-      if (next != std::string::npos || frame.line2.size() >= 16) frames.push_back(frame);
-    }
-    at = next;
-  }
+  std::vector<DisplayFrame> frames = frames_;
+  // The last frame may still be on its way; a whole line 2 shows it is not.
+  const DisplayFrame* last = reader_.Partial();
+  if (last != nullptr && last->line2.size() >= 16) frames.push_back(*last);
   return frames;
 }
 

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "link/display_reader.h"
+
 namespace e2e {
 
 constexpr int kWaitMs = 5000;  // ordinary waits: generous, the machine is shared
@@ -53,10 +55,8 @@ class TempDir {
   std::string path_;
 };
 
-struct DisplayFrame {
-  std::string line1, line2;
-  int atMs = 0;  // when its first byte was read, in ms since the session began
-};
+// at: when its first byte was read, in ms since the session began.
+using DisplayFrame = DisplayLines;
 
 enum class Decoder { Fake, Real, Missing };  // Missing: no mpg123 on PATH
 
@@ -162,7 +162,7 @@ class Session {
   std::vector<std::string> Commands() const;
   size_t CountCommand(const std::string& line) const;
   std::vector<std::string> CommandsSince(size_t mark) const;
-  // Milliseconds since the session began: the time base of DisplayFrame::atMs.
+  // Milliseconds since the session began: the time base of DisplayFrame::at.
   int ElapsedMs() const;
   // Complete frames so far.
   std::vector<DisplayFrame> Frames() const;
@@ -192,8 +192,9 @@ class Session {
   pid_t pid_ = -1;
   int status_ = -1;
   std::string out_, display_;
-  // Where each read from the line began in display_, and when it was made.
-  std::vector<std::pair<size_t, int>> lineReads_;
+  // The player's line 1 is always 16 wide, so a 0xA8 in a title is text.
+  DisplayFrameReader reader_{16};
+  std::vector<DisplayFrame> frames_;
   std::chrono::steady_clock::time_point begun_ = std::chrono::steady_clock::now();
   int syncCount_ = 0;
 };

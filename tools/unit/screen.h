@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/unit/display_parser.h"
+#include "link/display_reader.h"
 
 // Printable ASCII as it is, backslash and double quote escaped, every other
 // byte as \xNN, so that a record stays one line whatever the host sent.

@@ -22,10 +22,10 @@
 #include "console/keymap.h"
 #include "console/signals.h"
 #include "console/trace.h"
+#include "link/display_reader.h"
 #include "link/link.h"
 #include "tools/common/posix.h"
 #include "tools/common/unique_fd.h"
-#include "tools/unit/display_parser.h"
 #include "tools/unit/options.h"
 #include "tools/unit/remote.h"
 #include "tools/unit/screen.h"
@@ -263,7 +263,7 @@ class Unit {
   KeyMap keys_;
   Pty pty_;
   Child child_;
-  DisplayFrameParser parser_;
+  DisplayFrameReader reader_;
   LineByte line_;
   RemoteButtons remote_;
   TerminalKeys terminalKeys_;
@@ -293,7 +293,7 @@ void Unit::ShowFrame(const DisplayLines& lines, uint32_t now) {
 
 void Unit::Deliver(const uint8_t* bytes, size_t count, uint32_t now) {
   lastByte_ = now;
-  for (const DisplayLines& lines : parser_.Feed(bytes, count)) ShowFrame(lines, now);
+  for (const DisplayLines& lines : reader_.Feed(bytes, count)) ShowFrame(lines, now);
 }
 
 void Unit::ReadLine(uint32_t now) {
@@ -425,7 +425,7 @@ int Unit::Timeout(uint32_t now) const {
     const int bounded = static_cast<int>(std::max<int64_t>(0, std::min<int64_t>(ms, 60000)));
     if (timeout < 0 || bounded < timeout) timeout = bounded;
   };
-  if (parser_.Pending()) atMost(static_cast<int64_t>(kQuietMs) - (now - lastByte_));
+  if (reader_.Pending()) atMost(static_cast<int64_t>(kQuietMs) - (now - lastByte_));
   if (line_.busy) {
     const uint64_t nowUs = MonotonicUs();
     atMost(line_.arriveUs > nowUs ? static_cast<int64_t>((line_.arriveUs - nowUs + 999) / 1000) : 0);
@@ -465,7 +465,7 @@ bool Unit::PollOnce(int timeout) {
   if (options_.realRate) ReadLineAtRate(now);
   else if (fds[0].revents & POLLIN) ReadLine(now);
   DisplayLines lines;
-  if (parser_.Pending() && now - lastByte_ >= kQuietMs && parser_.Flush(lines)) ShowFrame(lines, now);
+  if (reader_.Pending() && now - lastByte_ >= kQuietMs && reader_.Flush(lines)) ShowFrame(lines, now);
   if (fds[1].revents & POLLIN) {
     while (const int sig = TakeSignal()) {
       if (sig == SIGCHLD) Reap(child_);
@@ -489,7 +489,7 @@ int Unit::Finish() {
   line_.busy = false;
   ReadLine(MonotonicMs());
   DisplayLines lines;
-  if (parser_.Flush(lines)) ShowFrame(lines, MonotonicMs());
+  if (reader_.Flush(lines)) ShowFrame(lines, MonotonicMs());
   StopGroup(child_);
   while (child_.output.Valid()) {
     char text[4096];

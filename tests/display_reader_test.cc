@@ -1,15 +1,15 @@
-#include "tools/unit/display_parser.h"
+#include "link/display_reader.h"
 
 #include <gtest/gtest.h>
 
 #include "link/link.h"
 
 namespace {
-std::vector<DisplayLines> FeedAll(DisplayFrameParser& parser, const std::string& bytes) {
+std::vector<DisplayLines> FeedAll(DisplayFrameReader& parser, const std::string& bytes) {
   return parser.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
-std::vector<DisplayLines> FeedAndFlush(DisplayFrameParser& parser, const std::string& bytes) {
+std::vector<DisplayLines> FeedAndFlush(DisplayFrameReader& parser, const std::string& bytes) {
   std::vector<DisplayLines> frames = FeedAll(parser, bytes);
   DisplayLines last;
   if (parser.Flush(last)) frames.push_back(last);
@@ -19,8 +19,8 @@ std::vector<DisplayLines> FeedAndFlush(DisplayFrameParser& parser, const std::st
 const std::string kFrame = BuildDisplayFrame("Song title here!", "Trk 1 (0:05)    ", false);
 }  // namespace
 
-TEST(DisplayFrameParser, FrameIsCompleteAtTheNextStartOrWhenFlushed) {
-  DisplayFrameParser parser;
+TEST(DisplayFrameReader, FrameIsCompleteAtTheNextStartOrWhenFlushed) {
+  DisplayFrameReader parser;
   EXPECT_TRUE(FeedAll(parser, kFrame).empty());
   EXPECT_TRUE(parser.Pending());
   const auto frames = FeedAll(parser, kFrame);
@@ -34,14 +34,14 @@ TEST(DisplayFrameParser, FrameIsCompleteAtTheNextStartOrWhenFlushed) {
   EXPECT_FALSE(parser.Flush(last));
 }
 
-TEST(DisplayFrameParser, PiecesAndMergedFramesGiveTheSameFrames) {
+TEST(DisplayFrameReader, PiecesAndMergedFramesGiveTheSameFrames) {
   const std::string second = BuildDisplayFrame("Other", "Trk 2 (stop)", true);
-  DisplayFrameParser whole;
+  DisplayFrameReader whole;
   const auto expected = FeedAndFlush(whole, kFrame + second);
   ASSERT_EQ(expected.size(), 2u);
   EXPECT_EQ(expected[1].line1, "           Other");
 
-  DisplayFrameParser bytewise;
+  DisplayFrameReader bytewise;
   std::vector<DisplayLines> got;
   for (char c : kFrame + second)
     for (const auto& f : FeedAll(bytewise, std::string(1, c))) got.push_back(f);
@@ -51,23 +51,23 @@ TEST(DisplayFrameParser, PiecesAndMergedFramesGiveTheSameFrames) {
   EXPECT_EQ(got, expected);
 }
 
-TEST(DisplayFrameParser, LongLinesAndHighBytesStayWhole) {
-  DisplayFrameParser parser;
+TEST(DisplayFrameReader, LongLinesAndHighBytesStayWhole) {
+  DisplayFrameReader parser;
   const auto frames = FeedAndFlush(parser, BuildDisplayFrame("Caf\xE9 and \x81\xFF more", ">>>>>>>>>>>>>>>> ", false));
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].line1, "Caf\xE9 and \x81\xFF more");
   EXPECT_EQ(frames[0].line2.size(), 17u);
 }
 
-TEST(DisplayFrameParser, BytesOutsideAFrameAreDropped) {
-  DisplayFrameParser parser;
+TEST(DisplayFrameReader, BytesOutsideAFrameAreDropped) {
+  DisplayFrameReader parser;
   const auto frames = FeedAndFlush(parser, std::string("noise\xA8more") + kFrame);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].line1, "Song title here!");
 }
 
-TEST(DisplayFrameParser, LineOneAloneIsNotAFrame) {
-  DisplayFrameParser parser;
+TEST(DisplayFrameReader, LineOneAloneIsNotAFrame) {
+  DisplayFrameReader parser;
   FeedAll(parser, "\x80only line one");
   DisplayLines last;
   EXPECT_FALSE(parser.Flush(last));
@@ -77,8 +77,8 @@ TEST(DisplayFrameParser, LineOneAloneIsNotAFrame) {
   EXPECT_EQ(last.line1, "Song title here!");
 }
 
-TEST(DisplayFrameParser, BytesAfterAFlushExtendTheFrame) {
-  DisplayFrameParser parser;
+TEST(DisplayFrameReader, BytesAfterAFlushExtendTheFrame) {
+  DisplayFrameReader parser;
   const std::string head = kFrame.substr(0, kFrame.size() - 4);
   FeedAll(parser, head);
   DisplayLines first, second;
@@ -91,10 +91,28 @@ TEST(DisplayFrameParser, BytesAfterAFlushExtendTheFrame) {
   EXPECT_TRUE(FeedAll(parser, "\x80").empty());
 }
 
-TEST(DisplayFrameParser, EndlessLineStopsGrowing) {
-  DisplayFrameParser parser;
+TEST(DisplayFrameReader, EndlessLineStopsGrowing) {
+  DisplayFrameReader parser;
   FeedAll(parser, "\x80\xA8" + std::string(100000, 'x'));
   DisplayLines last;
   ASSERT_TRUE(parser.Flush(last));
   EXPECT_EQ(last.line2.size(), kMaxDisplayLine);
+}
+
+// The unit starts line 2 at any 0xA8; a reader that knows the host's line 1
+// is 16 wide keeps one inside a title as text. A frame carries the time of
+// the bytes that began it.
+TEST(DisplayFrameReader, KnownLineOneWidthKeepsTheMarkerInATitle) {
+  const std::string title = "Caf\xE9 \xA8 bar      ";
+  const std::string bytes = BuildDisplayFrame(title, "Trk 1 (0:05)    ", false);
+  DisplayFrameReader unit, wide(kDisplayWidth);
+  DisplayLines asUnit, asWide;
+  FeedAll(unit, bytes);
+  wide.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), 3, 7);
+  wide.Feed(reinterpret_cast<const uint8_t*>(bytes.data()) + 3, bytes.size() - 3, 9);
+  ASSERT_TRUE(unit.Flush(asUnit) && wide.Flush(asWide));
+  EXPECT_EQ(asUnit.line1, "Caf\xE9 ");
+  EXPECT_EQ(asWide.line1, title);
+  EXPECT_EQ(asWide.line2, "Trk 1 (0:05)    ");
+  EXPECT_EQ(asWide.at, 7);
 }

@@ -1,23 +1,26 @@
-#include "tools/unit/display_parser.h"
+#include "link/display_reader.h"
 
 #include "link/link.h"
 
-std::vector<DisplayLines> DisplayFrameParser::Feed(const uint8_t* bytes, size_t count) {
+std::vector<DisplayLines> DisplayFrameReader::Feed(const uint8_t* bytes, size_t count,
+                                                   int64_t now) {
   std::vector<DisplayLines> done;
   for (size_t i = 0; i < count; ++i) {
     const uint8_t b = bytes[i];
     if (b == kLine1Start) {
       if (state_ == State::kLine2 && unreported_) done.push_back(current_);
       current_ = DisplayLines{};
+      current_.at = now;
       state_ = State::kLine1;
       unreported_ = true;
-    } else if (b == kLine2Start) {
-      // Outside a frame the marker has no line 1 to belong to.
-      if (state_ == State::kIdle) continue;
+    } else if (state_ == State::kIdle) {
+      // Outside a frame a byte, a line-2 marker too, has no line to belong to.
+    } else if (b == kLine2Start &&
+               (state_ == State::kLine2 || current_.line1.size() >= line1Width_)) {
       current_.line2.clear();
       state_ = State::kLine2;
       unreported_ = true;
-    } else if (state_ != State::kIdle) {
+    } else {
       std::string& line = state_ == State::kLine1 ? current_.line1 : current_.line2;
       if (line.size() < kMaxDisplayLine) {
         line.push_back(static_cast<char>(b));
@@ -28,7 +31,7 @@ std::vector<DisplayLines> DisplayFrameParser::Feed(const uint8_t* bytes, size_t 
   return done;
 }
 
-bool DisplayFrameParser::Flush(DisplayLines& out) {
+bool DisplayFrameReader::Flush(DisplayLines& out) {
   if (state_ != State::kLine2 || !unreported_) return false;
   out = current_;
   unreported_ = false;
