@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +18,7 @@
 
 #include "link/display_reader.h"
 #include "link/link.h"
+#include "posix/posix.h"
 
 bool Pty::Open() {
   master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -138,11 +138,7 @@ CpuSample SampleGroup(pid_t pgid) {
   return sample;
 }
 
-double NowSeconds() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
+double NowSeconds() { return static_cast<double>(MonotonicUs()) / 1e6; }
 
 double Percentile(std::vector<double> v, double p) {
   if (v.empty()) return -1;
@@ -195,7 +191,7 @@ int WaitExit(pid_t pid, int ms) {
   for (int waited = 0; waited < ms; waited += 10) {
     int status = 0;
     if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    usleep(10000);
+    SleepMs(10);
   }
   kill(-pid, SIGKILL);
   waitpid(pid, nullptr, 0);

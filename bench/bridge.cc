@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/bench_util.h"
+#include "posix/posix.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ int Connect(int family, const std::string& where) {
     }
     if (ok == 0) return fd;
     close(fd);
-    usleep(10000);
+    SleepMs(10);
   }
   return -1;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bench/bench_util.h"
+#include "posix/posix.h"
 
 namespace {
 
@@ -97,7 +98,7 @@ int main(int argc, char* argv[]) {
       char buffer[4096];
       const ssize_t n = read(receipts, buffer, sizeof buffer);
       if (n > 0) got.append(buffer, static_cast<size_t>(n));
-      else usleep(200);
+      else SleepUs(200);
     }
     const double firstLoad = NowSeconds() - start;
     const long peak = PeakKb(pid);

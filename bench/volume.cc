@@ -14,7 +14,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +27,7 @@
 #include "bench/bench_util.h"
 #include "link/display_reader.h"
 #include "link/link.h"
+#include "posix/posix.h"
 #include "sound_server.h"
 
 namespace {
@@ -38,12 +38,6 @@ constexpr double kHoldSeconds = 5.0;
 // Remotes repeat a little faster or slower; each period puts the last key
 // elsewhere in a frame time.
 constexpr double kRepeatsTried[] = {0.106, 0.110, 0.114, 0.118, 0.122};
-
-void SleepSeconds(double s) {
-  if (s <= 0) return;
-  timespec ts = {static_cast<time_t>(s), static_cast<long>((s - static_cast<time_t>(s)) * 1e9)};
-  nanosleep(&ts, nullptr);
-}
 
 // The unit's end of a 2400-baud line: what the host wrote waits in the
 // pseudo-terminal, as in a serial driver, and is taken one byte a character
@@ -62,7 +56,7 @@ struct SlowLine {
       const double now = NowSeconds();
       if (now >= end) return;
       if (now < nextAt) {
-        SleepSeconds(std::min(nextAt, end) - now);
+        SleepUs(static_cast<uint64_t>((std::min(nextAt, end) - now) * 1e6));
         continue;
       }
       pollfd p = {fd, POLLIN, 0};

@@ -27,13 +27,13 @@
 #include "bridge/options.h"
 #include "console/keymap.h"
 #include "console/serial.h"
-#include "console/signals.h"
 #include "console/trace.h"
 #include "link/charset.h"
 #include "link/keys.h"
 #include "link/link.h"
-#include "tools/common/posix.h"
-#include "tools/common/unique_fd.h"
+#include "posix/posix.h"
+#include "posix/signals.h"
+#include "posix/unique_fd.h"
 
 namespace {
 

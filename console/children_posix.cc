@@ -4,7 +4,6 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,19 +15,15 @@
 
 #include "console/children.h"
 #include "console/receiver.h"
-#include "console/signals.h"
+#include "posix/posix.h"
 #include "console/trace.h"
+#include "posix/signals.h"
 
 namespace {
 
 // A child that has been sent SIGKILL is gone within this; one that is not
 // (stuck in the kernel) must not hold the player up for ever.
 constexpr int kKilledReapMs = 2000;
-
-void SleepMs(int ms) {
-  timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&ts, nullptr);
-}
 
 // Closes every descriptor above 2 that is not in keep: those inherited from
 // whoever started the player as well as the player's own.
@@ -165,7 +160,7 @@ bool ReceiverProcess::CreatePipe() {
   }
   commIn_ = comm[0];
   commOut_ = comm[1];
-  fcntl(commIn_, F_SETFL, fcntl(commIn_, F_GETFL) | O_NONBLOCK);
+  SetNonBlocking(commIn_);
   return true;
 }
 
@@ -237,7 +232,7 @@ bool DecoderProcess::Start() {
   }
   output_ = out[0];
   input_ = in[1];
-  for (int fd : {output_, input_}) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  for (int fd : {output_, input_}) SetNonBlocking(fd);
   return true;
 }
 

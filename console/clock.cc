@@ -1,7 +1,8 @@
 #include "console/clock.h"
 
 #include <sys/time.h>
-#include <time.h>
+
+#include "posix/posix.h"
 
 uint32_t GetTickCount() {
   timeval tv;
@@ -10,8 +11,4 @@ uint32_t GetTickCount() {
                                static_cast<uint64_t>(tv.tv_usec) / 1000u);
 }
 
-uint64_t WallClock::MonotonicUs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
-}
+uint64_t WallClock::MonotonicUs() { return ::MonotonicUs(); }

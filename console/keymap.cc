@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <memory>
 
 #include "console/lines.h"
 #include "console/trace.h"
 #include "console/trim.h"
+#include "posix/posix.h"
 
 namespace {
 // Characters of a mappings-file line that are looked at.
@@ -48,9 +48,6 @@ bool ParseCode(const std::string& line, uint16_t& code) {
   return true;
 }
 
-struct FileCloser {
-  void operator()(FILE* f) const { fclose(f); }
-};
 }  // namespace
 
 KeyMap DefaultKeys() {
@@ -74,7 +71,7 @@ int LookupKey(const KeyMap& keys, uint16_t code) {
 }
 
 int LoadIRCodes(const std::string& path, KeyMap& keys) {
-  std::unique_ptr<FILE, FileCloser> file(fopen(path.c_str(), "re"));
+  FileHandle file(fopen(path.c_str(), "re"));
   if (!file) {
     Trace("Remote mappings file not found!\n\n");
     return 1;

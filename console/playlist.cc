@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <set>
 #include <utility>
@@ -18,18 +17,9 @@
 #include "console/lines.h"
 #include "console/trace.h"
 #include "console/trim.h"
+#include "posix/posix.h"
 
 namespace {
-
-struct DirCloser {
-  void operator()(DIR* d) const { closedir(d); }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
-
-struct FileCloser {
-  void operator()(FILE* f) const { fclose(f); }
-};
-using FileHandle = std::unique_ptr<FILE, FileCloser>;
 
 using DirId = std::pair<dev_t, ino_t>;
 

@@ -1,11 +1,9 @@
 #include "console/process.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,28 +18,11 @@
 #include "console/options.h"
 #include "console/receiver.h"
 #include "console/serial.h"
-#include "console/signals.h"
 #include "console/trace.h"
+#include "posix/posix.h"
+#include "posix/signals.h"
 
 namespace {
-
-void SleepMs(int ms) {
-  timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&ts, nullptr);
-}
-
-// A player started with a standard descriptor closed would otherwise get the
-// serial line or a pipe in its place, and its traces would go there.
-void OpenStandardDescriptors() {
-  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
-    const int null = open("/dev/null", O_RDWR);  // the lowest free number: fd
-    if (null > fd) {
-      dup2(null, fd);
-      close(null);
-    }
-  }
-}
 
 // True when no process below the player is left; reaps those that have ended.
 bool ReapEnded() {
@@ -236,6 +217,8 @@ void Spine::EndBySignal(int sig) {
 }  // namespace
 
 int RunPlayer(int argc, char* argv[]) {
+  // Else the serial line or a pipe could take a closed one's place, and the
+  // traces would go there.
   OpenStandardDescriptors();
   if (argc < 2) {
     Trace("%s", kUsageText);

@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,16 +11,13 @@
 
 #include "console/serial.h"
 #include "link/keys.h"
+#include "posix/posix.h"
 
 namespace {
 std::atomic<int> wait_flag{1};
 static_assert(std::atomic<int>::is_always_lock_free, "the flag is shared with a signal handler");
 
-uint64_t MonotonicMs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-}
+uint64_t NowMs() { return MonotonicUs() / 1000u; }
 
 int BytesWaiting(int fd) {
   int count = 0;
@@ -71,7 +67,7 @@ void RXthread(int serialFd, int commOut, const std::string& serport) {
     }
     bool hungUp = false;
     while (wait_flag.load()) {
-      const int left = assembler.Expire(MonotonicMs());
+      const int left = assembler.Expire(NowMs());
       timespec timeout = {left / 1000, (left % 1000) * 1000000L};
       // The line itself is watched too: a hang-up sends no notification, and
       // a dead line must be closed rather than read in a loop.
@@ -94,7 +90,7 @@ void RXthread(int serialFd, int commOut, const std::string& serport) {
       uint8_t bytes[2];
       const ssize_t got = read(fd, bytes, static_cast<size_t>(assembler.Wanted()));
       uint8_t frame[2];
-      if (got > 0 && assembler.Take(bytes, static_cast<int>(got), MonotonicMs(), frame)) {
+      if (got > 0 && assembler.Take(bytes, static_cast<int>(got), NowMs(), frame)) {
         ssize_t ignored = write(commOut, frame, 2);
         (void)ignored;
       }

@@ -11,6 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+
+#include "posix/posix.h"
 
 #define FUZZ_CHECK(cond)                                                          \
   do {                                                                            \
@@ -74,15 +77,7 @@ class MemFile {
   }
   void Set(const uint8_t* data, size_t size) {
     Reset();
-    WriteAll(data, size);
-  }
-  void WriteAll(const uint8_t* data, size_t size) {
-    while (size > 0) {
-      const ssize_t n = write(fd_, data, size);
-      FUZZ_CHECK(n > 0);
-      data += n;
-      size -= static_cast<size_t>(n);
-    }
+    FUZZ_CHECK(WriteAll(fd_, std::string_view(reinterpret_cast<const char*>(data), size)));
   }
   std::string Contents() const {
     std::string all;

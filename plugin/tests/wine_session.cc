@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "link/link.h"
+#include "posix/posix.h"
 
 namespace fs = std::filesystem;
 
@@ -44,7 +45,7 @@ int RunToEnd(const std::vector<std::string>& args, int timeoutMs) {
   for (int waited = 0; waited < timeoutMs; waited += 20) {
     int status = 0;
     if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    usleep(20000);
+    SleepMs(20);
   }
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
@@ -74,7 +75,7 @@ bool Prefix::Create() {
   tcgetattr(slave, &raw);
   cfmakeraw(&raw);
   tcsetattr(slave, TCSANOW, &raw);
-  fcntl(master, F_SETFL, O_NONBLOCK);
+  SetNonBlocking(master);
 
   std::error_code ec;
   for (const char* port : {"com5", "com7"}) {
@@ -142,7 +143,7 @@ bool HostSession::Start() {
   close(out[1]);
   toHost_ = in[1];
   fromHost_ = out[0];
-  fcntl(fromHost_, F_SETFL, O_NONBLOCK);
+  SetNonBlocking(fromHost_);
   return WaitLine("record ", 60000);
 }
 
@@ -159,7 +160,7 @@ void HostSession::Stop() {
   Send("exit");
   for (int i = 0; i < 250; ++i) {
     if (waitpid(pid_, nullptr, WNOHANG) == pid_) { pid_ = -1; break; }
-    usleep(20000);
+    SleepMs(20);
   }
   if (pid_ > 0) {
     kill(pid_, SIGKILL);

@@ -40,7 +40,7 @@ SessionOptions BridgeOptions() {
 class Peer {
  public:
   explicit Peer(int fd) : fd_(fd) {
-    if (fd_ >= 0) fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    if (fd_ >= 0) SetNonBlocking(fd_);
   }
   ~Peer() {
     if (fd_ >= 0) close(fd_);
@@ -204,7 +204,7 @@ TEST(BridgeClients, IrwPrintsEveryFrameWithItsRepeatCount) {
   ASSERT_TRUE(b.s.WaitForTrace("Key client 1 connected"));
   for (bool toggle : {false, false, false, true}) {
     b.s.SendKey(kPlay, toggle);
-    e2e::SleepMs(100);
+    SleepMs(100);
   }
   b.s.SendKey(kJunk);
   const std::string expected = Line(kPlay, 0, "KEY_PLAY") + Line(kPlay, 1, "KEY_PLAY") +

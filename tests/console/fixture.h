@@ -2,7 +2,6 @@
 // serial line; clock and mixer are fakes.
 #pragma once
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include "console/mixer.h"
 #include "console/player.h"
 #include "console/trace.h"
+#include "posix/posix.h"
 
 // The monotonic time moves with the tick, always forward (a tick set back
 // counts as a move across its wrap), so that the line's pace follows the test.
@@ -58,8 +58,8 @@ class Pipe {
  public:
   Pipe() {
     if (pipe(fds_) == 0) {
-      fcntl(fds_[0], F_SETFL, O_NONBLOCK);
-      fcntl(fds_[1], F_SETFL, O_NONBLOCK);
+      SetNonBlocking(fds_[0]);
+      SetNonBlocking(fds_[1]);
     }
   }
   ~Pipe() {

@@ -19,22 +19,14 @@
 #include <cstring>
 #include <string>
 
+#include "posix/posix.h"
+
 // In the sanitizer tree the player's group kill often finds this stand-in in
 // its leak check at exit; the check, cut short, then reports a failure of its
 // own. Leaks of a test tool are not what that tree looks for.
 extern "C" int __lsan_is_turned_off() { return 1; }
 
 namespace {
-
-void WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<size_t>(n);
-  }
-}
 
 std::string Env(const char* name, const char* fallback) {
   const char* value = getenv(name);

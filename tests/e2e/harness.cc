@@ -36,20 +36,6 @@ int MsSince(SteadyClock::time_point start) {
       std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count());
 }
 
-void WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) {
-      SleepMs(1);
-      continue;
-    }
-    if (n <= 0) return;
-    done += static_cast<size_t>(n);
-  }
-}
-
 int RemoveEntry(const char* path, const struct stat*, int, FTW*) { return remove(path); }
 
 std::string ReadFile(const std::string& path) {
@@ -100,12 +86,6 @@ bool ReadProcStat(pid_t pid, ProcStat& out) {
 std::string FrameBytes(uint16_t code, bool toggle) {
   const IrFrame frame = IrFrameForCode(code, toggle);
   return {static_cast<char>(frame.byte0), static_cast<char>(frame.byte1)};
-}
-
-void SleepMs(int ms) {
-  timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
-  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-  }
 }
 
 TempDir::TempDir() {
@@ -162,8 +142,8 @@ std::string LeftoverChildren() {
 void Session::OpenLine() {
   master_ = posix_openpt(O_RDWR | O_NOCTTY);
   if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) abort();
-  fcntl(master_, F_SETFD, FD_CLOEXEC);
-  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  SetCloseOnExec(master_);
+  SetNonBlocking(master_);
   slave_ = ptsname(master_);
   // Held so the master never reports a hang-up while the player is not running.
   slaveHold_ = open(slave_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -276,7 +256,7 @@ void Session::Start(const std::vector<std::string>& args) {
   }
   close(out[1]);
   outRead_ = out[0];
-  fcntl(outRead_, F_SETFL, fcntl(outRead_, F_GETFL) | O_NONBLOCK);
+  SetNonBlocking(outRead_);
 }
 
 void Session::StartOn(const std::vector<std::string>& list) {
@@ -320,7 +300,8 @@ void Session::SetClock(uint64_t ms) {
   rename(next.c_str(), clockPath_.c_str());
 }
 
-void Session::SendBytes(const std::string& bytes) { WriteAll(master_, bytes); }
+// A player that stops reading holds a test up for an ordinary wait at most.
+void Session::SendBytes(const std::string& bytes) { WriteAll(master_, bytes, kWaitMs); }
 
 void Session::HangUp() {
   close(master_);
@@ -379,7 +360,7 @@ void Session::SendBurst(const std::vector<uint16_t>& codes) {
   SendBytes(bytes);
 }
 
-void Session::DecoderSays(const std::string& text) { WriteAll(fifo_, text); }
+void Session::DecoderSays(const std::string& text) { WriteAll(fifo_, text, kWaitMs); }
 
 bool Session::Press(uint16_t code, int timeoutMs) {
   const std::string line = "IR Command: " + Hex4(code);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "link/display_reader.h"
+#include "posix/posix.h"
 
 namespace e2e {
 
@@ -37,8 +38,6 @@ enum Code : uint16_t {
 
 // The 2 bytes on the line for a RemoteCode.
 std::string FrameBytes(uint16_t code, bool toggle = false);
-
-void SleepMs(int ms);
 
 class TempDir {
  public:

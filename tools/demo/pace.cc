@@ -7,13 +7,13 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "posix/posix.h"
 #include "tools/demo/pacer.h"
 
 namespace {
@@ -23,12 +23,6 @@ pid_t decoder = -1;
 void PassOn(int sig) {
   stopping = 1;
   if (decoder > 0) kill(decoder, sig);
-}
-
-uint64_t NowUs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
 }
 }  // namespace
 
@@ -78,11 +72,10 @@ int main(int argc, char* argv[]) {
       if (errno == EINTR) continue;
       break;
     }
-    uint64_t waitUs = pacer.Took(static_cast<size_t>(n), NowUs());
+    const uint64_t waitUs = pacer.Took(static_cast<size_t>(n), MonotonicUs());
     // Once asked to stop, the decoder must not hang on a full pipe.
     if (stopping) continue;
-    timespec ts = {static_cast<time_t>(waitUs / 1000000u), static_cast<long>(waitUs % 1000000u) * 1000};
-    nanosleep(&ts, nullptr);
+    SleepUs(waitUs);  // a signal to pass on ends it
   }
   int status = 0;
   while (waitpid(decoder, &status, 0) < 0 && errno == EINTR) {

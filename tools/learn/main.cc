@@ -11,7 +11,7 @@
 #include "console/clock.h"
 #include "console/serial.h"
 #include "link/keys.h"
-#include "tools/common/unique_fd.h"
+#include "posix/unique_fd.h"
 #include "tools/learn/learner.h"
 
 namespace {

@@ -20,12 +20,12 @@
 #include <iostream>
 
 #include "console/keymap.h"
-#include "console/signals.h"
 #include "console/trace.h"
 #include "link/display_reader.h"
 #include "link/link.h"
-#include "tools/common/posix.h"
-#include "tools/common/unique_fd.h"
+#include "posix/posix.h"
+#include "posix/signals.h"
+#include "posix/unique_fd.h"
 #include "tools/unit/options.h"
 #include "tools/unit/remote.h"
 #include "tools/unit/screen.h"
@@ -211,7 +211,7 @@ void StopGroup(Child& child) {
       killed = true;
     }
     if (waited >= 2 * kStopGraceMs) return;
-    usleep(10000);
+    SleepMs(10);
   }
 }
 

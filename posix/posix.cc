@@ -1,4 +1,4 @@
-#include "tools/common/posix.h"
+#include "posix/posix.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -13,6 +13,11 @@ uint64_t MonotonicUs() {
 }
 
 uint32_t MonotonicMs() { return static_cast<uint32_t>(MonotonicUs() / 1000u); }
+
+void SleepUs(uint64_t us) {
+  const timespec ts = {static_cast<time_t>(us / 1000000u), static_cast<long>(us % 1000000u) * 1000L};
+  nanosleep(&ts, nullptr);
+}
 
 bool WriteAll(int fd, std::string_view data, int timeoutMs) {
   const uint32_t start = MonotonicMs();

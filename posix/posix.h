@@ -1,0 +1,44 @@
+// Small POSIX helpers of the Linux programs (the player, the bridge, the
+// tools) and of their tests and benches.
+#pragma once
+
+#include <dirent.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string_view>
+
+// Milliseconds of a clock that never jumps, modulo 2^32.
+uint32_t MonotonicMs();
+// The same clock in microseconds.
+uint64_t MonotonicUs();
+
+// Sleeps for the time given; a signal handled meanwhile ends it early, so that
+// a loop that sleeps can look at what the signal changed.
+void SleepUs(uint64_t us);
+inline void SleepMs(int ms) { SleepUs(ms > 0 ? static_cast<uint64_t>(ms) * 1000u : 0); }
+
+// Writes everything, waiting out EINTR and a full non-blocking descriptor for
+// at most timeoutMs. False when the descriptor refused or stayed full.
+bool WriteAll(int fd, std::string_view data, int timeoutMs = 1000);
+
+void SetNonBlocking(int fd);
+void SetCloseOnExec(int fd);
+
+// Standard input, output and error opened on /dev/null where they are
+// closed, so that the next descriptor opened cannot take their place (traces
+// written into a serial line or a client's socket).
+void OpenStandardDescriptors();
+
+// A stdio file and a directory listing that close themselves.
+struct FileCloser {
+  void operator()(FILE* file) const { fclose(file); }
+};
+using FileHandle = std::unique_ptr<FILE, FileCloser>;
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
