@@ -160,15 +160,8 @@ class Bridge {
 };
 
 bool Bridge::Start() {
-  std::string refusal;
-  line_.Reset(OpenSerial(options_.serport, &refusal));
-  if (!line_.Valid()) {
-    if (refusal.empty())
-      Trace("Unable to open %s\n\n", Printable(options_.serport).c_str());
-    else
-      Trace("Unable to use %s: %s\n\n", Printable(options_.serport).c_str(), refusal.c_str());
-    return false;
-  }
+  line_.Reset(OpenSerialAtStart(options_.serport));
+  if (!line_.Valid()) return false;
   std::string error;
   if (!ListenUnix(options_.socketPath, lircListen_, error)) {
     Trace("Unable to listen on %s: %s\n\n", Printable(options_.socketPath).c_str(), error.c_str());

@@ -236,19 +236,13 @@ int RunPlayer(int argc, char* argv[]) {
   state.trackCount = static_cast<int>(state.playlist.size());
 
   state.serport = options.serport;
-  std::string refusal;
   // Two descriptions of the line: the receiver's, whose flags it sets for its
   // input notifications, and the main process's own for the display, which
   // stays non-blocking so that a line that stops draining cannot stop keys.
-  const int receiverLine = OpenSerial(options.serport, &refusal);
-  state.serialFd = receiverLine < 0 ? -1 : OpenSerial(options.serport, &refusal);
-  if (state.serialFd < 0) {
-    if (refusal.empty())
-      Trace("Unable to open %s\n\n", Printable(options.serport).c_str());
-    else
-      Trace("Unable to use %s: %s\n\n", Printable(options.serport).c_str(), refusal.c_str());
-    return 1;
-  }
+  const int receiverLine = OpenSerialAtStart(options.serport);
+  if (receiverLine < 0) return 1;
+  state.serialFd = OpenSerialAtStart(options.serport);
+  if (state.serialFd < 0) return 1;
   if (!FoundInPath("mpg123")) {
     Trace("Unable to find mpg123 in PATH!\n\n");
     return 1;

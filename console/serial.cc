@@ -33,6 +33,17 @@ void ConfigureSerial(int fd) {
   tcsetattr(fd, TCSANOW, &settings);
 }
 
+int OpenSerialAtStart(const std::string& path) {
+  std::string refusal;
+  const int fd = OpenSerial(path, &refusal);
+  if (fd >= 0) return fd;
+  if (refusal.empty())
+    Trace("Unable to open %s\n\n", Printable(path).c_str());
+  else
+    Trace("Unable to use %s: %s\n\n", Printable(path).c_str(), refusal.c_str());
+  return -1;
+}
+
 bool LineGoneError(int error) {
   return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
 }

@@ -14,6 +14,10 @@
 // to it; refusal then says what it is.
 int OpenSerial(const std::string& path, std::string* refusal = nullptr);
 
+// OpenSerial at start-up: a failure is said with the start-up message, "Unable
+// to open <path>" or "Unable to use <path>: <refusal>", and gives -1.
+int OpenSerialAtStart(const std::string& path);
+
 // The line settings alone, on an open descriptor (results are not acted on).
 void ConfigureSerial(int fd);
 
