@@ -6,12 +6,8 @@
 #include "link/link.h"
 
 namespace {
-const char* const kLircNames[kKeySlots] = {
-    "KEY_EXIT",     "KEY_PLAY",   "KEY_PAUSE",  "KEY_STOP",     "KEY_VOLUMEUP",
-    "KEY_VOLUMEDOWN", "KEY_MUTE", "KEY_FASTFORWARD", "KEY_REWIND", "KEY_NEXT",
-    "KEY_PREVIOUS", "KEY_FORWARD", "KEY_BACK",  "KEY_MODE",     "KEY_0",
-    "KEY_1",        "KEY_2",      "KEY_3",      "KEY_4",        "KEY_5",
-    "KEY_6",        "KEY_7",      "KEY_8",      "KEY_9"};
+const char* const kDigitNames[] = {"KEY_0", "KEY_1", "KEY_2", "KEY_3", "KEY_4",
+                                   "KEY_5", "KEY_6", "KEY_7", "KEY_8", "KEY_9"};
 
 std::vector<std::string> Words(std::string_view line) {
   std::vector<std::string> words;
@@ -52,8 +48,26 @@ std::string ListedKey(uint16_t code, int slot) {
 }
 }  // namespace
 
+// Each name beside its slot: the key map's order is not LIRC's business.
 const char* LircKeyName(int slot) {
-  return slot >= 0 && slot < kKeySlots ? kLircNames[slot] : "KEY_UNKNOWN";
+  if (slot >= KeyDigit0 && slot <= KeyDigit9) return kDigitNames[slot - KeyDigit0];
+  switch (slot) {
+    case KeyQuit: return "KEY_EXIT";
+    case KeyPlay: return "KEY_PLAY";
+    case KeyPause: return "KEY_PAUSE";
+    case KeyStop: return "KEY_STOP";
+    case KeyVolumeUp: return "KEY_VOLUMEUP";
+    case KeyVolumeDown: return "KEY_VOLUMEDOWN";
+    case KeyMute: return "KEY_MUTE";
+    case KeyJumpForward: return "KEY_FASTFORWARD";
+    case KeyJumpBack: return "KEY_REWIND";
+    case KeyNextTrack: return "KEY_NEXT";
+    case KeyPreviousTrack: return "KEY_PREVIOUS";
+    case KeyForwardTen: return "KEY_FORWARD";
+    case KeyBackTen: return "KEY_BACK";
+    case KeyMode: return "KEY_MODE";
+    default: return "KEY_UNKNOWN";
+  }
 }
 
 std::string KeyNameFor(const KeyMap& keys, uint16_t code) {
