@@ -112,7 +112,7 @@ Next HandlePlayState(PlayerState& state, const std::string& line) {
   int value = 0;
   // A line without a number is not an end of track.
   if (sscanf(line.c_str() + 3, "%d", &value) != 1) return Next::GoOn();
-  if (value != 0 || state.paused != 0) return Next::GoOn();
+  if (value != 0 || state.paused) return Next::GoOn();
   state.track += 1;
   if (state.track >= state.trackCount) return Next::Quit(0);
   LoadTrack(state);
@@ -122,11 +122,11 @@ Next HandlePlayState(PlayerState& state, const std::string& line) {
 // The ready line of a decoder started in place of one that ended.
 void ReloadTrack(PlayerState& state) {
   if (!state.playing) return;
-  const int paused = state.paused;
+  const bool paused = state.paused;
   LoadTrack(state);
   if (paused) {
     SendDecoderCommand(state, "PAUSE");
-    state.paused = 1;
+    state.paused = true;
   }
 }
 
@@ -149,13 +149,12 @@ void SendDecoderCommand(PlayerState& state, const std::string& line) {
 void LoadTrack(PlayerState& state) {
   if (state.track >= 0 && state.track < static_cast<int>(state.playlist.size()))
     SendDecoderCommand(state, "LOAD " + state.playlist[static_cast<size_t>(state.track)]);
-  state.playing = 1;
-  state.paused = 0;
+  state.playing = true;
+  state.paused = false;
 }
 
 void DecoderRestarted(PlayerState& state) {
   state.lineAccumulator.clear();
-  state.lineOverflow = false;
   state.inInfoBlock = false;
   // Before any track was loaded the new decoder starts from the first entry.
   state.reloadOnReady = state.playing || state.paused;
@@ -204,15 +203,11 @@ Next HandleDecoderOutput(PlayerState& state, const char* text, size_t length) {
     if (c == '\n') {
       const std::string line = std::move(state.lineAccumulator);
       state.lineAccumulator.clear();
-      state.lineOverflow = false;
       const Next next = HandleDecoderLine(state, line);
       if (!next.GoesOn()) return next;
       continue;
     }
-    if (state.lineAccumulator.size() < kMaxDecoderLine)
-      state.lineAccumulator.push_back(c);
-    else
-      state.lineOverflow = true;
+    if (state.lineAccumulator.size() < kMaxDecoderLine) state.lineAccumulator.push_back(c);
   }
   return Next::GoOn();
 }

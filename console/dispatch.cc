@@ -17,16 +17,16 @@ void VolumeStep(PlayerState& state, int slot) {
   int v = state.mixer->GetVolume();
   if (slot == KeyMute) {
     if (state.muted) {
-      state.muted = 0;
+      state.muted = false;
       v = state.savedVolume;
     } else {
-      state.muted = 1;
+      state.muted = true;
       state.savedVolume = static_cast<uint8_t>(v);
       v = 0;
     }
   } else {
     if (state.muted) v = state.savedVolume;
-    state.muted = 0;
+    state.muted = false;
     if (slot == KeyVolumeUp) {
       v += 5;
       if (v > 100) v = 100;
@@ -39,7 +39,7 @@ void VolumeStep(PlayerState& state, int slot) {
   const int taken = state.mixer->SetVolume(v);
   if (taken >= 0) v = taken;
   Trace("Volume=%d%%\n", v);
-  state.refreshNow = 1;
+  state.refreshNow = true;
   state.volumeBar = VolumeBar(v);
 }
 
@@ -65,7 +65,7 @@ Next PerformSlot(PlayerState& state, int slot) {
       return Next::Quit(2);
     case KeyPlay:
       if (state.paused && state.playing) {
-        state.paused = 0;
+        state.paused = false;
         SendDecoderCommand(state, "PAUSE");
       } else {
         LoadTrack(state);
@@ -73,14 +73,14 @@ Next PerformSlot(PlayerState& state, int slot) {
       break;
     case KeyPause:
       if (state.playing) {
-        state.paused = state.paused ? 0 : 1;
+        state.paused = !state.paused;
         SendDecoderCommand(state, "PAUSE");
       }
       break;
     case KeyStop:
       if (state.playing) {
-        state.playing = 0;
-        state.paused = 1;
+        state.playing = false;
+        state.paused = true;
         SendDecoderCommand(state, "STOP");
       }
       break;
@@ -104,7 +104,7 @@ Next PerformSlot(PlayerState& state, int slot) {
     case KeyBackTen:
       return MoveTrack(state, -10);
     case KeyMode:
-      state.seekMode = state.seekMode == 0 ? 1 : state.seekMode == 1 ? 2 : 0;
+      state.seekMode = NextSeekMode(state.seekMode);
       break;
     default:  // digits and KeyNone
       break;

@@ -12,9 +12,9 @@
 #include "link/ticker.h"
 
 namespace {
-char ModeLetter(int seekMode) {
-  if (seekMode == 0) return 'S';
-  if (seekMode == 2) return 'T';
+char ModeLetter(SeekMode mode) {
+  if (mode == SeekMode::kSeek) return 'S';
+  if (mode == SeekMode::kTens) return 'T';
   return ' ';
 }
 
@@ -67,6 +67,6 @@ void RefreshDisplay(PlayerState& state) {
   // frame. Only a line that is gone is worth noting, to be opened again.
   const ssize_t written = write(state.serialFd, frame.data(), frame.size());
   if (written > 0) state.pacer.Sent(nowUs, static_cast<size_t>(written));
-  if (written < 0 && LineGoneError(errno)) state.serialLost = 1;
-  state.refreshNow = 0;
+  if (written < 0 && LineGoneError(errno)) state.serialLost = true;
+  state.refreshNow = false;
 }

@@ -112,13 +112,22 @@ int LoadIRCodes(const std::string& path, KeyMap& keys) {
   return 0;
 }
 
-int SetSeekMode(int slot, int seekMode) {
+SeekMode NextSeekMode(SeekMode mode) {
+  switch (mode) {
+    case SeekMode::kSeek: return SeekMode::kTrack;
+    case SeekMode::kTrack: return SeekMode::kTens;
+    case SeekMode::kTens: break;
+  }
+  return SeekMode::kSeek;
+}
+
+int SetSeekMode(int slot, SeekMode mode) {
   if (slot == KeyNextTrack) {
-    if (seekMode == 0) return KeyJumpForward;
-    if (seekMode == 2) return KeyForwardTen;
+    if (mode == SeekMode::kSeek) return KeyJumpForward;
+    if (mode == SeekMode::kTens) return KeyForwardTen;
   } else if (slot == KeyPreviousTrack) {
-    if (seekMode == 0) return KeyJumpBack;
-    if (seekMode == 2) return KeyBackTen;
+    if (mode == SeekMode::kSeek) return KeyJumpBack;
+    if (mode == SeekMode::kTens) return KeyBackTen;
   }
   return slot;
 }

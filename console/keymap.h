@@ -43,5 +43,11 @@ int LookupKey(const KeyMap& keys, uint16_t code);
 // then stay as they were, with a message).
 int LoadIRCodes(const std::string& path, KeyMap& keys);
 
-// Where the next and previous keys act in each seek mode (0 seek, 1 track, 2 tens).
-int SetSeekMode(int slot, int seekMode);
+// What the next and previous keys do: jump within the track, step a track, or
+// step ten tracks. The mode key goes seek, track, tens, seek...
+enum class SeekMode { kSeek, kTrack, kTens };
+
+SeekMode NextSeekMode(SeekMode mode);
+
+// The slot the next and previous keys act as in a seek mode.
+int SetSeekMode(int slot, SeekMode mode);

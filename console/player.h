@@ -40,17 +40,16 @@ struct Next {
 constexpr uint32_t kRepeatWindowMs = 300;
 
 constexpr size_t kTitleMax = 127;  // characters of PlayerState.title
-constexpr size_t kVolumeBarMax = 31;
 
 struct PlayerState {
   Playlist playlist;
   int trackCount = 0;
   int track = 0;
-  int playing = 0;
-  int paused = 0;
-  int muted = 0;
+  bool playing = false;
+  bool paused = false;
+  bool muted = false;
   uint8_t savedVolume = 0;
-  int seekMode = 1;
+  SeekMode seekMode = SeekMode::kTrack;
   float elapsedSeconds = 0.0f;
   // The title as the decoder gave it, for the trace, and as the display
   // shows it: converted once, when it is set, to the display's characters.
@@ -58,7 +57,7 @@ struct PlayerState {
   std::string displayTitle;
   DisplayCharset displayCharset = DisplayCharset::kLatin1;
   std::string volumeBar;
-  int refreshNow = 0;
+  bool refreshNow = false;
   uint32_t lastRefresh = 0;
 
   // The main process's own open description of the line, for DisplayFrames
@@ -67,7 +66,7 @@ struct PlayerState {
   // When the line has carried the last frame: a frame asked for sooner waits.
   LinePacer pacer;
   std::string serport;      // reopened when a write finds the line gone
-  int serialLost = 0;
+  bool serialLost = false;
   uint32_t lastReopenTry = 0;
   int commIn = -1;
   int decoderIn = -1;
@@ -80,7 +79,6 @@ struct PlayerState {
   // Decoder output: the unfinished line carried between reads, and the tag
   // fields collected inside an "@I {" ... "@I }" block.
   std::string lineAccumulator;
-  bool lineOverflow = false;
   bool inInfoBlock = false;
   std::string blockV1Line;
   std::string blockTitle, blockArtist, blockAlbum;

@@ -214,10 +214,7 @@ int ScanDir(const std::string& dir, Playlist& playlist) {
   }
 }
 
-int FreePlaylist(Playlist& playlist) {
-  Playlist().swap(playlist);
-  return 0;
-}
+void FreePlaylist(Playlist& playlist) { Playlist().swap(playlist); }
 
 PlaylistResult BuildPlaylist(const std::vector<std::string>& list, bool recursive) {
   PlaylistResult result;

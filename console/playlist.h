@@ -22,7 +22,8 @@ int ScanDir(const std::string& dir, Playlist& playlist);
 // Byte-wise order of two paths (strcmp), for a directory's MP3 files.
 int compfunc(const std::string& a, const std::string& b);
 
-int FreePlaylist(Playlist& playlist);
+// Gives the play list's memory back.
+void FreePlaylist(Playlist& playlist);
 
 struct PlaylistResult {
   Playlist playlist;

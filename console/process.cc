@@ -62,7 +62,7 @@ void ReopenSerial(PlayerState& state) {
   if (fd < 0) return;
   close(state.serialFd);
   state.serialFd = fd;
-  state.serialLost = 0;
+  state.serialLost = false;
 }
 
 // The running player: its state, its two children and the ways it ends.

@@ -3,8 +3,8 @@
 // reads and the size of each read taken from the input.
 //
 // Input: byte 0 sets the play-list length (bits 0-3), whether a mixer is there
-// (bit 4), the first seek mode (bits 5-6) and whether a key map of 24 codes
-// follows (bit 7); byte 1 the mixer volume; 4 bytes the clock at start; then
+// (bit 4), the first seek mode (bits 5-6, modulo 3) and whether a key map of
+// 24 codes follows (bit 7); byte 1 the mixer volume; 4 bytes the clock at start; then
 // the key map if asked for; then steps of one control byte (bit 0: read one
 // or two bytes; bits 1-7: milliseconds passed, in fives) and the bytes read.
 #include <cstdint>
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   state.trackCount = tracks;
   mixer.present = (config & 0x10) != 0;
   mixer.volume = in.Byte() % 101;
-  state.seekMode = (config >> 5) & 3;
+  state.seekMode = static_cast<SeekMode>(((config >> 5) & 3) % 3);
   clock.now = in.U32();
   if (config & 0x80)
     for (uint16_t& code : state.keys) code = static_cast<uint16_t>(in.Byte() << 8 | in.Byte());
@@ -65,10 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FUZZ_CHECK(state.track >= 0);
     FUZZ_CHECK(state.track < state.trackCount || state.track == 0);
-    FUZZ_CHECK(state.playing == 0 || state.playing == 1);
-    FUZZ_CHECK(state.paused == 0 || state.paused == 1);
-    FUZZ_CHECK(state.muted == 0 || state.muted == 1);
-    FUZZ_CHECK(state.seekMode >= 0 && state.seekMode <= 3);
+    FUZZ_CHECK(state.seekMode == SeekMode::kSeek || state.seekMode == SeekMode::kTrack ||
+               state.seekMode == SeekMode::kTens);
     FUZZ_CHECK(state.volumeBar.size() <= 16);
     if (mixer.present) FUZZ_CHECK(mixer.volume >= 0 && mixer.volume <= 100);
     FUZZ_CHECK(StatusLine(state).size() >= 16);

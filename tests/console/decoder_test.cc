@@ -44,7 +44,7 @@ TEST(DecoderChannel, ReadyStartsFromTheFirstEntryEveryTime) {
   TestPlayer p;
   Feed(p, "@R MPG123 (ThOr) v10\n");
   EXPECT_EQ(p.Commands(), "LOAD /m/t1.mp3\n");
-  EXPECT_EQ(p.state.playing, 1);
+  EXPECT_TRUE(p.state.playing);
   p.state.track = 2;
   Feed(p, "@R again\n");
   EXPECT_EQ(p.state.track, 0);
@@ -66,13 +66,13 @@ TEST(DecoderChannel, ReadyOfANewDecoderReloadsTheCurrentEntry) {
   Feed(p, "@R again\n");  // a ready line of the same decoder starts over
   EXPECT_EQ(p.Commands(), "LOAD /m/t1.mp3\n");
   Feed(p, "@P 0\n");
-  p.state.paused = 1;
+  p.state.paused = true;
   p.Commands();
   DecoderRestarted(p.state);
   Feed(p, "@R new\n");
   EXPECT_EQ(p.Commands(), "LOAD /m/t2.mp3\nPAUSE\n");
-  EXPECT_EQ(p.state.paused, 1);
-  p.state.playing = 0;  // stopped: stays stopped
+  EXPECT_TRUE(p.state.paused);
+  p.state.playing = false;  // stopped: stays stopped
   DecoderRestarted(p.state);
   Feed(p, "@R new\n");
   EXPECT_EQ(p.Commands(), "");
@@ -86,7 +86,7 @@ TEST(DecoderChannel, ReadyWithAnEmptyListLoadsNothing) {
   TestPlayer p(0);
   Feed(p, "@R MPG123\n");
   EXPECT_EQ(p.Commands(), "");
-  EXPECT_EQ(p.state.playing, 0);
+  EXPECT_FALSE(p.state.playing);
   EXPECT_TRUE(p.exits.quits.empty());
 }
 
@@ -97,10 +97,10 @@ TEST(DecoderChannel, EndOfTrackAdvancesOnlyWhenNotPaused) {
   Feed(p, "@P 3\n@P 1\n@P 2\n@P\n@P x\n");
   EXPECT_EQ(p.Commands(), "");
   EXPECT_EQ(p.state.track, 0);
-  p.state.paused = 1;
+  p.state.paused = true;
   Feed(p, "@P 0\n");
   EXPECT_EQ(p.state.track, 0);
-  p.state.paused = 0;
+  p.state.paused = false;
   Feed(p, "@P 0\n");
   EXPECT_EQ(p.state.track, 1);
   EXPECT_EQ(p.Commands(), "LOAD /m/t2.mp3\n");

@@ -37,17 +37,17 @@ TEST(DispatchKey, TransportTable) {
   Press(p, kPlay);  // playing: the track starts again
   EXPECT_EQ(p.Commands(), "LOAD /m/t1.mp3\n");
   Press(p, kPause);
-  EXPECT_EQ(p.state.paused, 1);
+  EXPECT_TRUE(p.state.paused);
   Press(p, kPause);
-  EXPECT_EQ(p.state.paused, 0);
+  EXPECT_FALSE(p.state.paused);
   Press(p, kPause);
   Press(p, kPlay);  // paused: resumes
   EXPECT_EQ(p.Commands(), "PAUSE\nPAUSE\nPAUSE\nPAUSE\n");
-  EXPECT_EQ(p.state.paused, 0);
+  EXPECT_FALSE(p.state.paused);
   Press(p, kStop);
   EXPECT_EQ(p.Commands(), "STOP\n");
-  EXPECT_EQ(p.state.playing, 0);
-  EXPECT_EQ(p.state.paused, 1);
+  EXPECT_FALSE(p.state.playing);
+  EXPECT_TRUE(p.state.paused);
   Press(p, kPause);
   Press(p, kStop);
   EXPECT_EQ(p.Commands(), "");
@@ -87,7 +87,7 @@ TEST(DispatchKey, TrackKeysAndSeekModes) {
   Press(p, kNext);
   EXPECT_EQ(p.Commands(), "LOAD /m/t2.mp3\n");
   Press(p, kMode);  // 1 -> 2: tens
-  EXPECT_EQ(p.state.seekMode, 2);
+  EXPECT_EQ(p.state.seekMode, SeekMode::kTens);
   Press(p, kNext);
   EXPECT_EQ(p.Commands(), "LOAD /m/t12.mp3\n");
   Press(p, kPrev);
@@ -100,7 +100,7 @@ TEST(DispatchKey, TrackKeysAndSeekModes) {
   Press(p, kPrev, 100);
   EXPECT_EQ(p.Commands(), "JUMP +200\nJUMP +200\nJUMP -200\n");
   Press(p, kMode);
-  EXPECT_EQ(p.state.seekMode, 1);
+  EXPECT_EQ(p.state.seekMode, SeekMode::kTrack);
   EXPECT_TRUE(p.exits.quits.empty());
   p.state.track = 11;
   Press(p, kNext);  // past the end
@@ -128,7 +128,7 @@ TEST(DispatchKey, VolumeSteps) {
   Press(p, kUp);
   EXPECT_EQ(p.mixer.volume, 100);
   EXPECT_EQ(p.state.volumeBar, std::string(16, '>'));
-  EXPECT_EQ(p.state.refreshNow, 1);
+  EXPECT_TRUE(p.state.refreshNow);
   p.mixer.volume = 3;
   Press(p, kDown);
   EXPECT_EQ(p.mixer.volume, 0);
@@ -141,7 +141,7 @@ TEST(DispatchKey, VolumeSteps) {
   EXPECT_EQ(p.state.savedVolume, 40);
   Press(p, kUp);  // any volume key ends the mute, from the saved value
   EXPECT_EQ(p.mixer.volume, 45);
-  EXPECT_EQ(p.state.muted, 0);
+  EXPECT_FALSE(p.state.muted);
   Press(p, kMute);
   Press(p, kMute);
   EXPECT_EQ(p.mixer.volume, 45);

@@ -12,36 +12,34 @@ std::string Frame(const std::string& line1, const std::string& line2) {
 TEST(StatusLine, Forms) {
   TestPlayer p;
   p.state.track = 2;
-  p.state.playing = 1;
+  p.state.playing = true;
   p.state.elapsedSeconds = 125.9f;
   EXPECT_EQ(StatusLine(p.state), "Trk 3 (2:05)    ");
-  p.state.paused = 1;
-  p.state.muted = 1;
-  p.state.seekMode = 2;
+  p.state.paused = true;
+  p.state.muted = true;
+  p.state.seekMode = SeekMode::kTens;
   EXPECT_EQ(StatusLine(p.state), "Trk 3 [2:05] M T");
   p.state.elapsedSeconds = 62 * 60 + 5;
-  p.state.paused = 0;
-  p.state.muted = 0;
-  p.state.seekMode = 1;
+  p.state.paused = false;
+  p.state.muted = false;
+  p.state.seekMode = SeekMode::kTrack;
   EXPECT_EQ(StatusLine(p.state), "Trk 3 (62:05)   ");
-  p.state.playing = 0;
+  p.state.playing = false;
   p.state.track = 0;
-  p.state.seekMode = 0;
+  p.state.seekMode = SeekMode::kSeek;
   EXPECT_EQ(StatusLine(p.state), "Trk 1 (stop)   S");
-  p.state.seekMode = 7;
-  EXPECT_EQ(StatusLine(p.state), "Trk 1 (stop)    ");
   // Longer than 15: no padding, the letter follows directly.
-  p.state.playing = 1;
-  p.state.muted = 1;
+  p.state.playing = true;
+  p.state.muted = true;
   p.state.track = 122;
   p.state.elapsedSeconds = 5;
-  p.state.seekMode = 1;
+  p.state.seekMode = SeekMode::kTrack;
   EXPECT_EQ(StatusLine(p.state), "Trk 123 (0:05) M ");
   // Values no decoder sends do not overflow the conversion.
   p.state.elapsedSeconds = 1e30f;
   EXPECT_NO_FATAL_FAILURE(StatusLine(p.state));
   p.state.elapsedSeconds = -3.0f;
-  p.state.muted = 0;
+  p.state.muted = false;
   p.state.track = 0;
   EXPECT_EQ(StatusLine(p.state), "Trk 1 (0:00)    ");
 }
@@ -60,18 +58,18 @@ TEST(RefreshDisplay, CadenceAndVolumeBar) {
   // A volume key forces a refresh in the same pass once the line has carried
   // the last frame; the bar shows once.
   p.clock.now += 152;
-  p.state.refreshNow = 1;
+  p.state.refreshNow = true;
   p.state.volumeBar = std::string(16, '>');
   RefreshDisplay(p.state);
   const std::string bar = p.serial.Drain();
   EXPECT_EQ(bar, Frame("Short           ", std::string(16, '>') + " "));
   EXPECT_EQ(bar.size(), 35u);
-  EXPECT_EQ(p.state.refreshNow, 0);
+  EXPECT_FALSE(p.state.refreshNow);
   p.clock.now += 501;
   RefreshDisplay(p.state);
   EXPECT_EQ(p.serial.Drain(), Frame("Short           ", "Trk 1 (stop)    "));
   p.clock.now += 152;
-  p.state.refreshNow = 1;
+  p.state.refreshNow = true;
   p.state.volumeBar.clear();
   RefreshDisplay(p.state);
   EXPECT_EQ(p.serial.Drain(), Frame("Short           ", std::string(16, ' ')));
@@ -83,7 +81,7 @@ TEST(RefreshDisplay, FramesWaitForTheLineAndCarryTheNewestState) {
   RefreshDisplay(p.state);
   p.serial.Drain();
   p.clock.now += 100;
-  p.state.refreshNow = 1;
+  p.state.refreshNow = true;
   p.state.volumeBar = ">";
   RefreshDisplay(p.state);
   EXPECT_EQ(p.serial.Drain(), "");

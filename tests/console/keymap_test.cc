@@ -108,13 +108,13 @@ TEST(KeyMap, DefaultsAndSeekModes) {
   EXPECT_EQ(LookupKey(keys, 0x3009), KeyDigit9);
   EXPECT_EQ(LookupKey(keys, 0), KeyNone);  // 0 in a slot is no key, not a code
   EXPECT_EQ(LookupKey(keys, 0xBEEF), KeyNone);
-  EXPECT_EQ(SetSeekMode(KeyNextTrack, 0), KeyJumpForward);
-  EXPECT_EQ(SetSeekMode(KeyPreviousTrack, 0), KeyJumpBack);
-  EXPECT_EQ(SetSeekMode(KeyNextTrack, 2), KeyForwardTen);
-  EXPECT_EQ(SetSeekMode(KeyPreviousTrack, 2), KeyBackTen);
-  EXPECT_EQ(SetSeekMode(KeyNextTrack, 1), KeyNextTrack);
-  EXPECT_EQ(SetSeekMode(KeyPreviousTrack, 9), KeyPreviousTrack);
-  EXPECT_EQ(SetSeekMode(KeyPlay, 0), KeyPlay);
+  EXPECT_EQ(SetSeekMode(KeyNextTrack, SeekMode::kSeek), KeyJumpForward);
+  EXPECT_EQ(SetSeekMode(KeyPreviousTrack, SeekMode::kSeek), KeyJumpBack);
+  EXPECT_EQ(SetSeekMode(KeyNextTrack, SeekMode::kTens), KeyForwardTen);
+  EXPECT_EQ(SetSeekMode(KeyPreviousTrack, SeekMode::kTens), KeyBackTen);
+  EXPECT_EQ(SetSeekMode(KeyNextTrack, SeekMode::kTrack), KeyNextTrack);
+  EXPECT_EQ(SetSeekMode(KeyPreviousTrack, SeekMode::kTrack), KeyPreviousTrack);
+  EXPECT_EQ(SetSeekMode(KeyPlay, SeekMode::kSeek), KeyPlay);
 }
 
 TEST(ReadOptions, OrderValuesAndTheList) {
