@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "console/player.h"
+#include "console/next.h"
 
 class Child {
  public:

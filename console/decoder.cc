@@ -5,8 +5,11 @@
 #include <cstdio>
 #include <utility>
 
+#include "console/display.h"
 #include "console/mixer.h"
+#include "console/player.h"
 #include "console/trace.h"
+#include "console/transport.h"
 #include "console/trim.h"
 
 namespace {
@@ -45,20 +48,17 @@ void FitTitle(std::string& title) {
 
 void SetTitle(PlayerState& state, std::string title) {
   TrimString(title);
-  // Converted whole, so that the cut counts display characters.
-  state.displayTitle = ToDisplayCharset(title, state.displayCharset);
-  if (state.displayTitle.size() > kTitleMax) state.displayTitle.resize(kTitleMax);
+  ShowTitle(state.display, title);
   FitTitle(title);
-  state.title = title;
-  Trace("Track %d: \"%s\"\n", state.track + 1, Printable(state.title).c_str());
+  state.decoder.title = title;
+  Trace("Track %d: \"%s\"\n", state.transport.track + 1, Printable(title).c_str());
 }
 
 // The file name without its folder and extension, as the decoder reports an
 // untagged track.
-std::string NameOfEntry(const PlayerState& state) {
-  if (state.track < 0 || state.track >= static_cast<int>(state.playlist.size()))
-    return std::string();
-  std::string name = state.playlist[static_cast<size_t>(state.track)];
+std::string NameOfEntry(const Transport& transport) {
+  if (transport.track < 0 || transport.track >= transport.trackCount()) return std::string();
+  std::string name = transport.playlist[static_cast<size_t>(transport.track)];
   const size_t slash = name.find_last_of('/');
   if (slash != std::string::npos) name.erase(0, slash + 1);
   const size_t dot = name.find_last_of('.');
@@ -67,13 +67,14 @@ std::string NameOfEntry(const PlayerState& state) {
 }
 
 void EndInfoBlock(PlayerState& state) {
-  state.inInfoBlock = false;
-  std::string title = JoinTitle(state.blockArtist, state.blockAlbum, state.blockTitle);
+  DecoderChannel& decoder = state.decoder;
+  decoder.inInfoBlock = false;
+  std::string title = JoinTitle(decoder.blockArtist, decoder.blockAlbum, decoder.blockTitle);
   if (title.empty()) {
-    if (!state.blockV1Line.empty())
-      title = TitleFromId3Line(state.blockV1Line);
+    if (!decoder.blockV1Line.empty())
+      title = TitleFromId3Line(decoder.blockV1Line);
     else
-      title = NameOfEntry(state);
+      title = NameOfEntry(state.transport);
   }
   SetTitle(state, title);
 }
@@ -83,51 +84,36 @@ void HandleInfoBlockLine(PlayerState& state, const std::string& line) {
   if (line == "@I }") {
     EndInfoBlock(state);
   } else if (StartsWith(line, "@I ID3:")) {
-    state.blockV1Line = line;
+    state.decoder.blockV1Line = line;
   } else if (StartsWith(line, "@I ID3v2.title:")) {
-    state.blockTitle = Field(line, 15, std::string::npos);
+    state.decoder.blockTitle = Field(line, 15, std::string::npos);
   } else if (StartsWith(line, "@I ID3v2.artist:")) {
-    state.blockArtist = Field(line, 16, std::string::npos);
+    state.decoder.blockArtist = Field(line, 16, std::string::npos);
   } else if (StartsWith(line, "@I ID3v2.album:")) {
-    state.blockAlbum = Field(line, 15, std::string::npos);
+    state.decoder.blockAlbum = Field(line, 15, std::string::npos);
   }
 }
 
-void StartInfoBlock(PlayerState& state) {
-  state.inInfoBlock = true;
-  state.blockV1Line.clear();
-  state.blockTitle.clear();
-  state.blockArtist.clear();
-  state.blockAlbum.clear();
+void StartInfoBlock(DecoderChannel& decoder) {
+  decoder.inInfoBlock = true;
+  decoder.blockV1Line.clear();
+  decoder.blockTitle.clear();
+  decoder.blockArtist.clear();
+  decoder.blockAlbum.clear();
 }
 
-void HandleProgress(PlayerState& state, const std::string& line) {
+void HandleProgress(DecoderChannel& decoder, const std::string& line) {
   int frame = 0, left = 0;
   float played = 0.0f, remaining = 0.0f;
   if (sscanf(line.c_str() + 3, "%d %d %f %f", &frame, &left, &played, &remaining) >= 3)
-    state.elapsedSeconds = played;
+    decoder.elapsedSeconds = played;
 }
 
 Next HandlePlayState(PlayerState& state, const std::string& line) {
   int value = 0;
   // A line without a number is not an end of track.
-  if (sscanf(line.c_str() + 3, "%d", &value) != 1) return Next::GoOn();
-  if (value != 0 || state.paused) return Next::GoOn();
-  state.track += 1;
-  if (state.track >= state.trackCount) return Next::Quit(0);
-  LoadTrack(state);
-  return Next::GoOn();
-}
-
-// The ready line of a decoder started in place of one that ended.
-void ReloadTrack(PlayerState& state) {
-  if (!state.playing) return;
-  const bool paused = state.paused;
-  LoadTrack(state);
-  if (paused) {
-    SendDecoderCommand(state, "PAUSE");
-    state.paused = true;
-  }
+  if (sscanf(line.c_str() + 3, "%d", &value) != 1 || value != 0) return Next::GoOn();
+  return TrackEnded(state.transport, state.decoder);
 }
 
 }  // namespace
@@ -139,57 +125,53 @@ std::string TitleFromId3Line(const std::string& line) {
   return JoinTitle(artist, album, title);
 }
 
-void SendDecoderCommand(PlayerState& state, const std::string& line) {
+void SendDecoderCommand(DecoderChannel& decoder, const std::string& line) {
   // Formatted whole, never cut: a shortened LOAD line would name another file.
   const std::string command = line + "\n";
-  ssize_t ignored = write(state.decoderIn, command.data(), command.size());
+  ssize_t ignored = write(decoder.input, command.data(), command.size());
   (void)ignored;
 }
 
-void LoadTrack(PlayerState& state) {
-  if (state.track >= 0 && state.track < static_cast<int>(state.playlist.size()))
-    SendDecoderCommand(state, "LOAD " + state.playlist[static_cast<size_t>(state.track)]);
-  state.playing = true;
-  state.paused = false;
-}
+void DecoderStarted(DecoderChannel& decoder, int input) { decoder.input = input; }
 
-void DecoderRestarted(PlayerState& state) {
-  state.lineAccumulator.clear();
-  state.inInfoBlock = false;
+void DecoderRestarted(PlayerState& state, int input) {
+  DecoderChannel& decoder = state.decoder;
+  decoder.input = input;
+  decoder.lineAccumulator.clear();
+  decoder.inInfoBlock = false;
   // Before any track was loaded the new decoder starts from the first entry.
-  state.reloadOnReady = state.playing || state.paused;
+  decoder.reloadOnReady = state.transport.playing || state.transport.paused;
 }
 
 Next HandleDecoderLine(PlayerState& state, const std::string& line) {
-  if (state.inInfoBlock) {
+  DecoderChannel& decoder = state.decoder;
+  if (decoder.inInfoBlock) {
     if (StartsWith(line, "@I ")) {
       HandleInfoBlockLine(state, line);
       return Next::GoOn();
     }
     // The decoder writes a block in one go; anything else means it was cut off.
-    state.inInfoBlock = false;
+    decoder.inInfoBlock = false;
   }
   // Before anything is loaded, so that a new decoder plays at the user's volume.
-  if (StartsWith(line, "@R ") && state.decoderMixer != nullptr) state.decoderMixer->DecoderReady();
-  if (StartsWith(line, "@R ") && state.reloadOnReady) {
-    state.reloadOnReady = false;
-    ReloadTrack(state);
+  if (StartsWith(line, "@R ") && decoder.mixer != nullptr) decoder.mixer->DecoderReady();
+  if (StartsWith(line, "@R ") && decoder.reloadOnReady) {
+    decoder.reloadOnReady = false;
+    ReloadTrack(state.transport, decoder);
   } else if (StartsWith(line, "@R ")) {
-    state.track = 0;
-    // With nothing to play the player waits for keys instead.
-    if (state.trackCount > 0) LoadTrack(state);
+    StartFromTheFirst(state.transport, decoder);
   } else if (line == "@I {") {
-    StartInfoBlock(state);
+    StartInfoBlock(decoder);
   } else if (StartsWith(line, "@I ID3:")) {
     SetTitle(state, TitleFromId3Line(line));
   } else if (StartsWith(line, "@I ")) {
     SetTitle(state, line.substr(3));
   } else if (StartsWith(line, "@S ")) {
   } else if (StartsWith(line, "@F ")) {
-    HandleProgress(state, line);
+    HandleProgress(decoder, line);
   } else if (StartsWith(line, "@P ")) {
     return HandlePlayState(state, line);
-  } else if (state.decoderMixer != nullptr && state.decoderMixer->OnDecoderLine(line)) {
+  } else if (decoder.mixer != nullptr && decoder.mixer->OnDecoderLine(line)) {
     // The answer to a volume the player set.
   } else {
     Trace("%s\n", Printable(line).c_str());
@@ -198,16 +180,17 @@ Next HandleDecoderLine(PlayerState& state, const std::string& line) {
 }
 
 Next HandleDecoderOutput(PlayerState& state, const char* text, size_t length) {
+  std::string& accumulator = state.decoder.lineAccumulator;
   for (size_t i = 0; i < length; ++i) {
     const char c = text[i];
     if (c == '\n') {
-      const std::string line = std::move(state.lineAccumulator);
-      state.lineAccumulator.clear();
+      const std::string line = std::move(accumulator);
+      accumulator.clear();
       const Next next = HandleDecoderLine(state, line);
       if (!next.GoesOn()) return next;
       continue;
     }
-    if (state.lineAccumulator.size() < kMaxDecoderLine) state.lineAccumulator.push_back(c);
+    if (accumulator.size() < kMaxDecoderLine) accumulator.push_back(c);
   }
   return Next::GoOn();
 }

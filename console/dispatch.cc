@@ -1,9 +1,11 @@
 #include "console/dispatch.h"
 
 #include "console/clock.h"
-#include "console/decoder.h"
+#include "console/display.h"
 #include "console/mixer.h"
+#include "console/player.h"
 #include "console/trace.h"
+#include "console/transport.h"
 #include "link/link.h"
 
 namespace {
@@ -14,19 +16,20 @@ bool AlwaysRepeats(int slot) {
 }
 
 void VolumeStep(PlayerState& state, int slot) {
+  KeyState& remote = state.remote;
   int v = state.mixer->GetVolume();
   if (slot == KeyMute) {
-    if (state.muted) {
-      state.muted = false;
-      v = state.savedVolume;
+    if (remote.muted) {
+      remote.muted = false;
+      v = remote.savedVolume;
     } else {
-      state.muted = true;
-      state.savedVolume = static_cast<uint8_t>(v);
+      remote.muted = true;
+      remote.savedVolume = static_cast<uint8_t>(v);
       v = 0;
     }
   } else {
-    if (state.muted) v = state.savedVolume;
-    state.muted = false;
+    if (remote.muted) v = remote.savedVolume;
+    remote.muted = false;
     if (slot == KeyVolumeUp) {
       v += 5;
       if (v > 100) v = 100;
@@ -39,50 +42,25 @@ void VolumeStep(PlayerState& state, int slot) {
   const int taken = state.mixer->SetVolume(v);
   if (taken >= 0) v = taken;
   Trace("Volume=%d%%\n", v);
-  state.refreshNow = true;
-  state.volumeBar = VolumeBar(v);
-}
-
-Next MoveTrack(PlayerState& state, int by) {
-  state.track += by;
-  if (state.track >= state.trackCount) return Next::Kill();
-  if (state.track < 0) state.track = 0;
-  LoadTrack(state);
-  return Next::GoOn();
+  ShowVolume(state.display, v);
 }
 
 }  // namespace
 
-std::string VolumeBar(int volume) {
-  if (volume > 100) volume = 100;
-  if (volume < 0) volume = 0;
-  return std::string(static_cast<size_t>(volume * 16 / 100), '>');
-}
-
 Next PerformSlot(PlayerState& state, int slot) {
+  Transport& transport = state.transport;
+  DecoderChannel& decoder = state.decoder;
   switch (slot) {
     case KeyQuit:
       return Next::Quit(2);
     case KeyPlay:
-      if (state.paused && state.playing) {
-        state.paused = false;
-        SendDecoderCommand(state, "PAUSE");
-      } else {
-        LoadTrack(state);
-      }
+      Play(transport, decoder);
       break;
     case KeyPause:
-      if (state.playing) {
-        state.paused = !state.paused;
-        SendDecoderCommand(state, "PAUSE");
-      }
+      Pause(transport, decoder);
       break;
     case KeyStop:
-      if (state.playing) {
-        state.playing = false;
-        state.paused = true;
-        SendDecoderCommand(state, "STOP");
-      }
+      Stop(transport, decoder);
       break;
     case KeyVolumeUp:
     case KeyVolumeDown:
@@ -90,21 +68,21 @@ Next PerformSlot(PlayerState& state, int slot) {
       VolumeStep(state, slot);
       break;
     case KeyJumpForward:
-      SendDecoderCommand(state, "JUMP +200");
+      SendDecoderCommand(decoder, "JUMP +200");
       break;
     case KeyJumpBack:
-      SendDecoderCommand(state, "JUMP -200");
+      SendDecoderCommand(decoder, "JUMP -200");
       break;
     case KeyNextTrack:
-      return MoveTrack(state, 1);
+      return MoveTrack(transport, decoder, 1);
     case KeyPreviousTrack:
-      return MoveTrack(state, -1);
+      return MoveTrack(transport, decoder, -1);
     case KeyForwardTen:
-      return MoveTrack(state, 10);
+      return MoveTrack(transport, decoder, 10);
     case KeyBackTen:
-      return MoveTrack(state, -10);
+      return MoveTrack(transport, decoder, -10);
     case KeyMode:
-      state.seekMode = NextSeekMode(state.seekMode);
+      state.remote.seekMode = NextSeekMode(state.remote.seekMode);
       break;
     default:  // digits and KeyNone
       break;
@@ -115,11 +93,12 @@ Next PerformSlot(PlayerState& state, int slot) {
 Next DispatchKey(PlayerState& state, const uint8_t frame[2]) {
   const uint16_t code = MakeRemoteCode(frame[0], frame[1]);
   Trace("IR Command: %04X\n", code);
-  int slot = LookupKey(state.keys, code);
-  if (slot == KeyNextTrack || slot == KeyPreviousTrack) slot = SetSeekMode(slot, state.seekMode);
+  int slot = LookupKey(state.remote.keys, code);
+  if (slot == KeyNextTrack || slot == KeyPreviousTrack)
+    slot = SetSeekMode(slot, state.remote.seekMode);
   // Every frame restarts the window, an unknown code's too; volume and jump
   // slots go on acting while their key is held.
   const HeldKey held = AlwaysRepeats(slot) ? HeldKey::kEveryFrame : HeldKey::kOnce;
-  if (!state.repeats.Acts(code, state.clock->Now(), held)) slot = KeyNone;
+  if (!state.remote.repeats.Acts(code, state.clock->Now(), held)) slot = KeyNone;
   return PerformSlot(state, slot);
 }

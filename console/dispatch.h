@@ -3,15 +3,26 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
-#include "console/player.h"
+#include "console/keymap.h"
+#include "console/next.h"
+#include "link/keys.h"
+
+struct PlayerState;
+
+// A held key's frames within this of each other are one press.
+constexpr uint32_t kRepeatWindowMs = 300;
+
+// What the key handling keeps from one key to the next, changed only here.
+struct KeyState {
+  KeyMap keys = DefaultKeys();
+  RepeatFilter repeats{kRepeatWindowMs};
+  SeekMode seekMode = SeekMode::kTrack;
+  bool muted = false;
+  uint8_t savedVolume = 0;  // the volume before the mute, while muted
+};
 
 Next DispatchKey(PlayerState& state, const uint8_t frame[2]);
 
 // The slot's action alone, without lookup or filter.
 Next PerformSlot(PlayerState& state, int slot);
-
-// Row of ">" for a volume: 16 marks at 100; volumes above 100 (the mixer is
-// missing) show a full bar.
-std::string VolumeBar(int volume);

@@ -1,15 +1,11 @@
 #include "console/display.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 
 #include "console/clock.h"
-#include "console/serial.h"
+#include "console/player.h"
 #include "link/link.h"
-#include "link/ticker.h"
 
 namespace {
 char ModeLetter(SeekMode mode) {
@@ -26,47 +22,62 @@ int WholeSeconds(float seconds) {
 }
 }  // namespace
 
+void ShowTitle(DisplayState& display, const std::string& title) {
+  display.title = ToDisplayCharset(title, display.charset);
+  if (display.title.size() > kTitleMax) display.title.resize(kTitleMax);
+}
+
+void ShowVolume(DisplayState& display, int volume) {
+  display.volumeBar = VolumeBar(volume);
+  display.refreshNow = true;
+}
+
+std::string VolumeBar(int volume) {
+  if (volume > 100) volume = 100;
+  if (volume < 0) volume = 0;
+  return std::string(static_cast<size_t>(volume * 16 / 100), '>');
+}
+
 std::string StatusLine(const PlayerState& state) {
+  const Transport& transport = state.transport;
   char text[64];
-  if (state.refreshNow) {
-    snprintf(text, sizeof text, "%s", state.volumeBar.c_str());
-  } else if (state.playing) {
-    const int s = WholeSeconds(state.elapsedSeconds);
-    snprintf(text, sizeof text, "Trk %d %s%d:%02d%s%s", state.track + 1,
-             state.paused ? "[" : "(", s / 60, s % 60, state.paused ? "]" : ")",
-             state.muted ? " M" : "");
+  if (state.display.refreshNow) {
+    snprintf(text, sizeof text, "%s", state.display.volumeBar.c_str());
+  } else if (transport.playing) {
+    const int s = WholeSeconds(state.decoder.elapsedSeconds);
+    snprintf(text, sizeof text, "Trk %d %s%d:%02d%s%s", transport.track + 1,
+             transport.paused ? "[" : "(", s / 60, s % 60, transport.paused ? "]" : ")",
+             state.remote.muted ? " M" : "");
   } else {
-    snprintf(text, sizeof text, "Trk %d (stop)", state.track + 1);
+    snprintf(text, sizeof text, "Trk %d (stop)", transport.track + 1);
   }
   std::string line(text);
   if (line.size() < 15) line.append(15 - line.size(), ' ');
-  line.push_back(ModeLetter(state.seekMode));
+  line.push_back(ModeLetter(state.remote.seekMode));
   return line;
 }
 
 uint32_t DisplayWaitMs(PlayerState& state) {
-  const uint32_t due =
-      state.refreshNow ? 0 : TicksUntilDue(state.clock->Now(), state.lastRefresh, kRefreshIntervalMs);
-  const uint64_t lineUs = state.pacer.WaitUs(state.clock->MonotonicUs());
+  const DisplayState& display = state.display;
+  const uint32_t due = display.refreshNow
+                           ? 0
+                           : TicksUntilDue(state.clock->Now(), display.lastRefresh, kRefreshIntervalMs);
+  const uint64_t lineUs = LineWaitUs(state.line, state.clock->MonotonicUs());
   const uint32_t lineMs = static_cast<uint32_t>((lineUs + 999) / 1000);
   return due > lineMs ? due : lineMs;
 }
 
 void RefreshDisplay(PlayerState& state) {
-  if (!state.refreshNow && !MoreThan(state.clock->Now(), state.lastRefresh, kRefreshIntervalMs))
+  DisplayState& display = state.display;
+  if (!display.refreshNow && !MoreThan(state.clock->Now(), display.lastRefresh, kRefreshIntervalMs))
     return;
   // Written now, a frame would only queue behind the last one in the driver
   // and show an older state ever later; it is composed when the line is free.
   const uint64_t nowUs = state.clock->MonotonicUs();
-  if (!state.pacer.Free(nowUs)) return;
-  state.lastRefresh = TickStamp(state.clock->Now());
-  const std::string line1 = TitleTickerStep(state.ticker, state.displayTitle);
+  if (LineWaitUs(state.line, nowUs) > 0) return;
+  display.lastRefresh = TickStamp(state.clock->Now());
+  const std::string line1 = TitleTickerStep(display.ticker, display.title);
   const std::string line2 = StatusLine(state);
-  const std::string frame = BuildDisplayFrame(line1, line2, false);
-  // A short or failed write is not retried: the next refresh sends a whole
-  // frame. Only a line that is gone is worth noting, to be opened again.
-  const ssize_t written = write(state.serialFd, frame.data(), frame.size());
-  if (written > 0) state.pacer.Sent(nowUs, static_cast<size_t>(written));
-  if (written < 0 && LineGoneError(errno)) state.serialLost = true;
-  state.refreshNow = false;
+  WriteFrame(state.line, BuildDisplayFrame(line1, line2, false), nowUs);
+  display.refreshNow = false;
 }

@@ -3,11 +3,38 @@
 // seek-mode letter.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
-#include "console/player.h"
+#include "link/charset.h"
+#include "link/tick.h"
+#include "link/ticker.h"
+
+struct PlayerState;
 
 constexpr uint32_t kRefreshIntervalMs = 500;
+constexpr size_t kTitleMax = 127;  // characters of a title kept
+
+// What the display shows next and when it last did, changed only here.
+struct DisplayState {
+  DisplayCharset charset = DisplayCharset::kLatin1;
+  std::string title;  // in the display's own characters
+  std::string volumeBar;
+  bool refreshNow = false;  // a refresh in this pass, with the volume bar
+  uint32_t lastRefresh = kNeverTick;
+  TitleTicker ticker;
+};
+
+// A new title for line 1: converted whole to the display's characters, so
+// that the cut to kTitleMax counts those.
+void ShowTitle(DisplayState& display, const std::string& title);
+
+// The bar of a volume, on line 2 of a refresh in this very pass.
+void ShowVolume(DisplayState& display, int volume);
+
+// Row of ">" for a volume: 16 marks at 100; volumes above 100 (the mixer is
+// missing) show a full bar.
+std::string VolumeBar(int volume);
 
 // Line 2 as the next refresh would show it (status or bar, padding, letter).
 std::string StatusLine(const PlayerState& state);

@@ -16,6 +16,8 @@
 #include "console/display.h"
 #include "console/mixer.h"
 #include "console/options.h"
+#include "console/player.h"
+#include "console/playlist.h"
 #include "console/receiver.h"
 #include "console/serial.h"
 #include "console/trace.h"
@@ -52,24 +54,11 @@ const char* SignalName(int sig) {
   return "signal";
 }
 
-// The line went away (a USB adapter pulled out); open it again when it is back.
-// The new description is the main process's own, so it stays non-blocking.
-void ReopenSerial(PlayerState& state) {
-  const uint32_t now = state.clock->Now();
-  if (now - state.lastReopenTry < kReopenIntervalMs) return;
-  state.lastReopenTry = now;
-  const int fd = OpenSerial(state.serport);
-  if (fd < 0) return;
-  close(state.serialFd);
-  state.serialFd = fd;
-  state.serialLost = false;
-}
-
 // The running player: its state, its two children and the ways it ends.
 class Spine {
  public:
   Spine(PlayerState& state, int receiverLine)
-      : state_(state), receiver_(receiverLine, state.serport) {}
+      : state_(state), receiver_(receiverLine, state.line.serport) {}
 
   // Starts both children; false (message printed, nothing left) when one
   // cannot be started.
@@ -93,7 +82,6 @@ class Spine {
 
 bool Spine::StartChildren() {
   if (!receiver_.CreatePipe()) return false;
-  state_.commIn = receiver_.commIn();
   // The shell may run the decoder as a child of its own; when the shell goes
   // first, the decoder must come back here to be reaped.
   prctl(PR_SET_CHILD_SUBREAPER, 1);
@@ -104,15 +92,14 @@ bool Spine::StartChildren() {
     AllEndedWithin(kChildExitWaitMs);
     return false;
   }
-  state_.decoderIn = decoder_.input();
-  state_.decoderOut = decoder_.output();
+  DecoderStarted(state_.decoder, decoder_.input());
   return true;
 }
 
 // One pass of the main loop: decoder output, one key, the display.
 Next Spine::Pass() {
   char buffer[128];
-  const ssize_t got = read(state_.decoderOut, buffer, sizeof buffer - 1);
+  const ssize_t got = read(decoder_.output(), buffer, sizeof buffer - 1);
   if (got > 0) {
     buffer[got] = '\0';
     const Next next = HandleDecoderOutput(state_, buffer, static_cast<size_t>(got));
@@ -123,11 +110,11 @@ Next Spine::Pass() {
     if (!next.GoesOn()) return next;
   }
   uint8_t frame[2];
-  if (read(state_.commIn, frame, 2) == 2) {
+  if (read(receiver_.commIn(), frame, 2) == 2) {
     const Next next = DispatchKey(state_, frame);
     if (!next.GoesOn()) return next;
   }
-  if (state_.serialLost) ReopenSerial(state_);
+  ReopenIfLost(state_.line, state_.clock->Now());
   RefreshDisplay(state_);
   return Next::GoOn();
 }
@@ -136,8 +123,8 @@ Next Spine::Pass() {
 // and the line free for it.
 Next Spine::WaitForWork() {
   const int timeout = static_cast<int>(DisplayWaitMs(state_));
-  pollfd fds[3] = {{state_.decoderOut, POLLIN, 0},
-                   {state_.commIn, POLLIN, 0},
+  pollfd fds[3] = {{decoder_.output(), POLLIN, 0},
+                   {receiver_.commIn(), POLLIN, 0},
                    {SignalPipeFd(), POLLIN, 0}};
   poll(fds, 3, timeout);
   bool childEnded = false;
@@ -163,10 +150,8 @@ Next Spine::ChildrenEnded() {
 }
 
 Next Spine::RestartDecoder() {
-  DecoderRestarted(state_);
   const Next next = RestartChild(decoder_, decoderBound_, "mpg123", state_.clock->Now());
-  state_.decoderIn = decoder_.input();
-  state_.decoderOut = decoder_.output();
+  DecoderRestarted(state_, decoder_.input());
   return next;
 }
 
@@ -183,7 +168,7 @@ void Spine::Loop() {
 // bounded: a decoder that ignores both the line and the signal must neither
 // keep the player from ending nor be left behind.
 void Spine::QuitChildren() {
-  SendDecoderCommand(state_, "QUIT");
+  SendDecoderCommand(state_.decoder, "QUIT");
   decoder_.Stop(false);
   receiver_.Stop(false);
   if (AllEndedWithin(kChildExitWaitMs)) return;
@@ -199,7 +184,7 @@ void Spine::End(const Next& next) {
   }
   // KillPlayer: the decoder gets a moment to end on its QUIT line, the way a
   // decoder that is working does; then its whole group is killed.
-  SendDecoderCommand(state_, "QUIT");
+  SendDecoderCommand(state_.decoder, "QUIT");
   receiver_.Stop(true);
   if (!AllEndedWithin(kQuitLineGraceMs)) {
     decoder_.Stop(true);
@@ -225,24 +210,23 @@ int RunPlayer(int argc, char* argv[]) {
     return 1;
   }
   static PlayerState state;
-  const Options options = ReadOptions(argc, argv, state.keys);
+  const Options options = ReadOptions(argc, argv, state.remote.keys);
   if (const char* charset = getenv(kDisplayCharsetVariable);
-      !ParseDisplayCharset(charset, state.displayCharset))
+      !ParseDisplayCharset(charset, state.display.charset))
     Trace("%s=%s is not latin1, ascii or raw: titles are shown in latin1\n",
           kDisplayCharsetVariable, Printable(charset).c_str());
   PlaylistResult built = BuildPlaylist(options.list, options.recursive);
   if (built.exitStatus != 0) return built.exitStatus;
-  state.playlist = std::move(built.playlist);
-  state.trackCount = static_cast<int>(state.playlist.size());
+  state.transport.playlist = std::move(built.playlist);
 
-  state.serport = options.serport;
+  state.line.serport = options.serport;
   // Two descriptions of the line: the receiver's, whose flags it sets for its
   // input notifications, and the main process's own for the display, which
   // stays non-blocking so that a line that stops draining cannot stop keys.
   const int receiverLine = OpenSerialAtStart(options.serport);
   if (receiverLine < 0) return 1;
-  state.serialFd = OpenSerialAtStart(options.serport);
-  if (state.serialFd < 0) return 1;
+  state.line.serialFd = OpenSerialAtStart(options.serport);
+  if (state.line.serialFd < 0) return 1;
   if (!FoundInPath("mpg123")) {
     Trace("Unable to find mpg123 in PATH!\n\n");
     return 1;
@@ -261,9 +245,9 @@ int RunPlayer(int argc, char* argv[]) {
   // Chosen once the children run, so that none of them starts out holding a
   // connection to the sound server.
   static ChosenMixer mixer =
-      ChooseMixer([](const std::string& line) { SendDecoderCommand(state, line); });
+      ChooseMixer([](const std::string& line) { SendDecoderCommand(state.decoder, line); });
   Trace("Mixer: %s\n", mixer.name.c_str());
   state.mixer = mixer.mixer.get();
-  state.decoderMixer = mixer.decoder;
+  state.decoder.mixer = mixer.decoder;
   spine.Loop();
 }

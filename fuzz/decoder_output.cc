@@ -25,11 +25,11 @@ struct Run {
   MemFile& commands;
 
   Run(int tracks, MemFile& commandFile) : commands(commandFile) {
-    for (int i = 0; i < tracks; ++i) state.playlist.push_back("/m/t" + std::to_string(i) + ".mp3");
-    state.trackCount = tracks;
+    for (int i = 0; i < tracks; ++i)
+      state.transport.playlist.push_back("/m/t" + std::to_string(i) + ".mp3");
     commands.Reset();
-    state.decoderIn = commands.fd();
-    state.serialFd = NullFd();
+    state.decoder.input = commands.fd();
+    state.line.serialFd = NullFd();
     state.clock = &clock;
     state.mixer = &mixer;
   }
@@ -39,14 +39,14 @@ struct Run {
   }
 
   void CheckInvariants() const {
-    FUZZ_CHECK(state.title.size() <= kTitleMax);
-    FUZZ_CHECK(state.displayTitle.size() <= kTitleMax);
-    FUZZ_CHECK(state.lineAccumulator.size() <= kMaxDecoderLine);
+    FUZZ_CHECK(state.decoder.title.size() <= kTitleMax);
+    FUZZ_CHECK(state.display.title.size() <= kTitleMax);
+    FUZZ_CHECK(state.decoder.lineAccumulator.size() <= kMaxDecoderLine);
     FUZZ_CHECK(ended == !exits.quits.empty());
     FUZZ_CHECK(exits.quits.size() <= 1);
     if (!ended) {
-      FUZZ_CHECK(state.track >= 0);
-      FUZZ_CHECK(state.track < state.trackCount || state.track == 0);
+      FUZZ_CHECK(state.transport.track >= 0);
+      FUZZ_CHECK(state.transport.track < state.transport.trackCount() || state.transport.track == 0);
     }
   }
 };
@@ -84,14 +84,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   FUZZ_CHECK(whole.ended == split.ended);
   FUZZ_CHECK(whole.exits.quits == split.exits.quits);
-  FUZZ_CHECK(whole.state.track == split.state.track);
-  FUZZ_CHECK(whole.state.playing == split.state.playing);
-  FUZZ_CHECK(whole.state.paused == split.state.paused);
-  FUZZ_CHECK(whole.state.title == split.state.title);
-  FUZZ_CHECK(whole.state.inInfoBlock == split.state.inInfoBlock);
-  FUZZ_CHECK(whole.state.lineAccumulator == split.state.lineAccumulator);
+  FUZZ_CHECK(whole.state.transport.track == split.state.transport.track);
+  FUZZ_CHECK(whole.state.transport.playing == split.state.transport.playing);
+  FUZZ_CHECK(whole.state.transport.paused == split.state.transport.paused);
+  FUZZ_CHECK(whole.state.decoder.title == split.state.decoder.title);
+  FUZZ_CHECK(whole.state.decoder.inInfoBlock == split.state.decoder.inInfoBlock);
+  FUZZ_CHECK(whole.state.decoder.lineAccumulator == split.state.decoder.lineAccumulator);
   // NaN from "@F 0 0 nan" never equals itself; compare the bits instead.
-  FUZZ_CHECK(std::memcmp(&whole.state.elapsedSeconds, &split.state.elapsedSeconds,
+  FUZZ_CHECK(std::memcmp(&whole.state.decoder.elapsedSeconds, &split.state.decoder.elapsedSeconds,
                          sizeof(float)) == 0);
   FUZZ_CHECK(whole.trace == split.trace);
   FUZZ_CHECK(wholeCommands.Contents() == splitCommands.Contents());

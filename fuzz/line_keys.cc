@@ -25,16 +25,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Endings exits;
   bool ended = false;
   const int tracks = config & 15;
-  for (int i = 0; i < tracks; ++i) state.playlist.push_back("/m/" + std::to_string(i) + ".mp3");
-  state.trackCount = tracks;
+  for (int i = 0; i < tracks; ++i)
+    state.transport.playlist.push_back("/m/" + std::to_string(i) + ".mp3");
   mixer.present = (config & 0x10) != 0;
   mixer.volume = in.Byte() % 101;
-  state.seekMode = static_cast<SeekMode>(((config >> 5) & 3) % 3);
+  state.remote.seekMode = static_cast<SeekMode>(((config >> 5) & 3) % 3);
   clock.now = in.U32();
   if (config & 0x80)
-    for (uint16_t& code : state.keys) code = static_cast<uint16_t>(in.Byte() << 8 | in.Byte());
-  state.decoderIn = NullFd();
-  state.serialFd = NullFd();
+    for (uint16_t& code : state.remote.keys) code = static_cast<uint16_t>(in.Byte() << 8 | in.Byte());
+  state.decoder.input = NullFd();
+  state.line.serialFd = NullFd();
   state.clock = &clock;
   state.mixer = &mixer;
 
@@ -63,11 +63,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RefreshDisplay(state);
     trace.clear();
 
-    FUZZ_CHECK(state.track >= 0);
-    FUZZ_CHECK(state.track < state.trackCount || state.track == 0);
-    FUZZ_CHECK(state.seekMode == SeekMode::kSeek || state.seekMode == SeekMode::kTrack ||
-               state.seekMode == SeekMode::kTens);
-    FUZZ_CHECK(state.volumeBar.size() <= 16);
+    FUZZ_CHECK(state.transport.track >= 0);
+    FUZZ_CHECK(state.transport.track < state.transport.trackCount() || state.transport.track == 0);
+    FUZZ_CHECK(state.remote.seekMode == SeekMode::kSeek || state.remote.seekMode == SeekMode::kTrack ||
+               state.remote.seekMode == SeekMode::kTens);
+    FUZZ_CHECK(state.display.volumeBar.size() <= 16);
     if (mixer.present) FUZZ_CHECK(mixer.volume >= 0 && mixer.volume <= 100);
     FUZZ_CHECK(StatusLine(state).size() >= 16);
   }

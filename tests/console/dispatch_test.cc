@@ -37,23 +37,23 @@ TEST(DispatchKey, TransportTable) {
   Press(p, kPlay);  // playing: the track starts again
   EXPECT_EQ(p.Commands(), "LOAD /m/t1.mp3\n");
   Press(p, kPause);
-  EXPECT_TRUE(p.state.paused);
+  EXPECT_TRUE(p.state.transport.paused);
   Press(p, kPause);
-  EXPECT_FALSE(p.state.paused);
+  EXPECT_FALSE(p.state.transport.paused);
   Press(p, kPause);
   Press(p, kPlay);  // paused: resumes
   EXPECT_EQ(p.Commands(), "PAUSE\nPAUSE\nPAUSE\nPAUSE\n");
-  EXPECT_FALSE(p.state.paused);
+  EXPECT_FALSE(p.state.transport.paused);
   Press(p, kStop);
   EXPECT_EQ(p.Commands(), "STOP\n");
-  EXPECT_FALSE(p.state.playing);
-  EXPECT_TRUE(p.state.paused);
+  EXPECT_FALSE(p.state.transport.playing);
+  EXPECT_TRUE(p.state.transport.paused);
   Press(p, kPause);
   Press(p, kStop);
   EXPECT_EQ(p.Commands(), "");
   // The end-of-track report that follows a stop does not advance.
   HandleDecoderOutput(p.state, "@P 0\n", 5);
-  EXPECT_EQ(p.state.track, 0);
+  EXPECT_EQ(p.state.transport.track, 0);
   Press(p, kPlay);
   EXPECT_EQ(p.Commands(), "LOAD /m/t1.mp3\n");
 }
@@ -87,7 +87,7 @@ TEST(DispatchKey, TrackKeysAndSeekModes) {
   Press(p, kNext);
   EXPECT_EQ(p.Commands(), "LOAD /m/t2.mp3\n");
   Press(p, kMode);  // 1 -> 2: tens
-  EXPECT_EQ(p.state.seekMode, SeekMode::kTens);
+  EXPECT_EQ(p.state.remote.seekMode, SeekMode::kTens);
   Press(p, kNext);
   EXPECT_EQ(p.Commands(), "LOAD /m/t12.mp3\n");
   Press(p, kPrev);
@@ -100,9 +100,9 @@ TEST(DispatchKey, TrackKeysAndSeekModes) {
   Press(p, kPrev, 100);
   EXPECT_EQ(p.Commands(), "JUMP +200\nJUMP +200\nJUMP -200\n");
   Press(p, kMode);
-  EXPECT_EQ(p.state.seekMode, SeekMode::kTrack);
+  EXPECT_EQ(p.state.remote.seekMode, SeekMode::kTrack);
   EXPECT_TRUE(p.exits.quits.empty());
-  p.state.track = 11;
+  p.state.transport.track = 11;
   Press(p, kNext);  // past the end
   EXPECT_EQ(p.Commands(), "");
   EXPECT_EQ(p.exits.quits, std::vector<int>{-1});
@@ -110,14 +110,14 @@ TEST(DispatchKey, TrackKeysAndSeekModes) {
 
 TEST(DispatchKey, ForwardTenPastTheEndAndCodeZero) {
   TestPlayer p(5);
-  p.state.keys[KeyForwardTen] = 0x1111;
+  p.state.remote.keys[KeyForwardTen] = 0x1111;
   Press(p, 0x1111);
   EXPECT_EQ(p.exits.quits, std::vector<int>{-1});
   TestPlayer q(3);
   Press(q, 0x0000);  // 0 in a slot is no key: a TV remote's "0" does nothing
   EXPECT_EQ(q.Commands(), "");
   EXPECT_EQ(q.TakeTrace(), "IR Command: 0000\n");
-  q.state.keys[KeyPlay] = 0x3536;  // the same code in two slots: the lower wins
+  q.state.remote.keys[KeyPlay] = 0x3536;  // the same code in two slots: the lower wins
   Press(q, 0x3536);
   EXPECT_EQ(q.Commands(), "LOAD /m/t1.mp3\n");
 }
@@ -127,25 +127,25 @@ TEST(DispatchKey, VolumeSteps) {
   p.mixer.volume = 98;
   Press(p, kUp);
   EXPECT_EQ(p.mixer.volume, 100);
-  EXPECT_EQ(p.state.volumeBar, std::string(16, '>'));
-  EXPECT_TRUE(p.state.refreshNow);
+  EXPECT_EQ(p.state.display.volumeBar, std::string(16, '>'));
+  EXPECT_TRUE(p.state.display.refreshNow);
   p.mixer.volume = 3;
   Press(p, kDown);
   EXPECT_EQ(p.mixer.volume, 0);
-  EXPECT_EQ(p.state.volumeBar, "");
+  EXPECT_EQ(p.state.display.volumeBar, "");
   EXPECT_EQ(p.TakeTrace().find("Volume=100%\n") != std::string::npos, true);
 
   p.mixer.volume = 40;
   Press(p, kMute);
   EXPECT_EQ(p.mixer.volume, 0);
-  EXPECT_EQ(p.state.savedVolume, 40);
+  EXPECT_EQ(p.state.remote.savedVolume, 40);
   Press(p, kUp);  // any volume key ends the mute, from the saved value
   EXPECT_EQ(p.mixer.volume, 45);
-  EXPECT_FALSE(p.state.muted);
+  EXPECT_FALSE(p.state.remote.muted);
   Press(p, kMute);
   Press(p, kMute);
   EXPECT_EQ(p.mixer.volume, 45);
-  EXPECT_EQ(p.state.volumeBar, std::string(7, '>'));
+  EXPECT_EQ(p.state.display.volumeBar, std::string(7, '>'));
 }
 
 // The trace and the bar show what the mixer took, not what was asked.
@@ -155,7 +155,7 @@ TEST(DispatchKey, VolumeShownIsTheMixersValue) {
   p.mixer.ceiling = 90;
   Press(p, kUp);
   EXPECT_EQ(p.TakeTrace(), "IR Command: 3410\nVolume=90%\n");
-  EXPECT_EQ(p.state.volumeBar, std::string(14, '>'));
+  EXPECT_EQ(p.state.display.volumeBar, std::string(14, '>'));
 }
 
 TEST(DispatchKey, VolumeWithoutAMixer) {
@@ -168,7 +168,7 @@ TEST(DispatchKey, VolumeWithoutAMixer) {
   EXPECT_EQ(p.TakeTrace(),
             "IR Command: 3410\nVolume=100%\nIR Command: 3411\nVolume=250%\n"
             "IR Command: 241A\nVolume=0%\nIR Command: 241A\nVolume=255%\n");
-  EXPECT_EQ(p.state.volumeBar, std::string(16, '>'));
+  EXPECT_EQ(p.state.display.volumeBar, std::string(16, '>'));
   EXPECT_EQ(VolumeBar(6), "");
   EXPECT_EQ(VolumeBar(7), ">");
   EXPECT_EQ(VolumeBar(50), std::string(8, '>'));

@@ -96,10 +96,10 @@ struct TestPlayer {
   std::string trace;
 
   explicit TestPlayer(int tracks = 3) {
-    for (int i = 0; i < tracks; ++i) state.playlist.push_back("/m/t" + std::to_string(i + 1) + ".mp3");
-    state.trackCount = tracks;
-    state.decoderIn = decoder.writer();
-    state.serialFd = serial.writer();
+    for (int i = 0; i < tracks; ++i)
+      state.transport.playlist.push_back("/m/t" + std::to_string(i + 1) + ".mp3");
+    state.decoder.input = decoder.writer();
+    state.line.serialFd = serial.writer();
     state.clock = &clock;
     state.mixer = &mixer;
     SetTraceCapture(&trace);

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "console/dispatch.h"
 #include "console/keymap.h"
-#include "console/player.h"
 #include "link/keys.h"
 
 struct LearnOutcome {
