@@ -42,14 +42,6 @@ void MakeTree(const std::string& root, int files) {
   }
 }
 
-long PeakKb(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.compare(0, 6, "VmHWM:") == 0) return atol(line.c_str() + 6);
-  return -1;
-}
-
 double TimeFindSort(const std::string& root) {
   const double start = NowSeconds();
   const std::string command = "find '" + root + "' -name '*.mp3' | sort > /dev/null";
@@ -101,7 +93,7 @@ int main(int argc, char* argv[]) {
       else SleepUs(200);
     }
     const double firstLoad = NowSeconds() - start;
-    const long peak = PeakKb(pid);
+    const long peak = ProcStatusKb(pid, "VmHWM");
     QuitOnLine(pty, pid);
     close(receipts);
     const std::string tree = " (" + std::to_string(files) + " files)";

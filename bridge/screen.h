@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/charset.h"
+#include "link/ticker.h"
 
 constexpr int kRows = 2;
 // What the unit's character cells are made of, for bars given in pixels.
@@ -16,7 +17,7 @@ constexpr int kCellWidth = 5;
 constexpr int kCellHeight = 8;
 
 // A long title moves a step as often as the player's does.
-constexpr uint64_t kTitleStepMs = 500;
+constexpr uint64_t kTitleStepMs = kTickerStepMs;
 // Scrollers move every `speed` eighths of a second, but no faster than this:
 // a DisplayFrame takes 142 ms on the line, and a faster scroller would only
 // skip characters.

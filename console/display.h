@@ -12,7 +12,8 @@
 
 struct PlayerState;
 
-constexpr uint32_t kRefreshIntervalMs = 500;
+// Each refresh moves the title a step.
+constexpr uint32_t kRefreshIntervalMs = kTickerStepMs;
 constexpr size_t kTitleMax = 127;  // characters of a title kept
 
 // What the display shows next and when it last did, changed only here.

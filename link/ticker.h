@@ -2,8 +2,12 @@
 // title longer than the display, pausing one step at each end.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+
+// Both programs move a title one step every half second.
+constexpr uint32_t kTickerStepMs = 500;
 
 // One move of the window start and the corrections at both ends. For titles of
 // 16 characters or fewer the offset always comes back to 0.

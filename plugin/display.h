@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "link/ticker.h"
 #include "plugin/commands.h"
 
 struct TickerState {
@@ -14,7 +15,7 @@ struct TickerState {
 };
 
 constexpr uint32_t kStatusPeriodMs = 1000;
-constexpr uint32_t kTickerPeriodMs = 500;
+constexpr uint32_t kTickerPeriodMs = kTickerStepMs;
 
 // Play state, position and entry from the host, composed into line 2.
 void StatusLine(UpdateState& state, const UpdateContext& ctx);

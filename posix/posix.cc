@@ -6,6 +6,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <fstream>
+
 uint64_t MonotonicUs() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -35,6 +38,14 @@ bool WriteAll(int fd, std::string_view data, int timeoutMs) {
     poll(&p, 1, left);
   }
   return true;
+}
+
+long ProcStatusKb(pid_t pid, const std::string& field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  const std::string prefix = field + ":";
+  for (std::string line; std::getline(status, line);)
+    if (line.compare(0, prefix.size(), prefix) == 0) return atol(line.c_str() + prefix.size());
+  return -1;
 }
 
 void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <dirent.h>
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <string_view>
 
 // Milliseconds of a clock that never jumps, modulo 2^32.
@@ -31,6 +33,10 @@ void SetCloseOnExec(int fd);
 // closed, so that the next descriptor opened cannot take their place (traces
 // written into a serial line or a client's socket).
 void OpenStandardDescriptors();
+
+// A size in kB from /proc/<pid>/status, by its field's name ("VmRSS",
+// "VmHWM"), or -1.
+long ProcStatusKb(pid_t pid, const std::string& field);
 
 // A stdio file and a directory listing that close themselves.
 struct FileCloser {

@@ -1,7 +1,6 @@
 // A flood of frames at the line's full rate for a minute: every frame is
 // traced, and the player's memory stays flat.
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -10,14 +9,6 @@
 
 namespace e2e {
 namespace {
-
-long ResidentKb(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.compare(0, 6, "VmRSS:") == 0) return atol(line.c_str() + 6);
-  return -1;
-}
 
 int SoakSeconds() {
   const char* text = getenv("NORVELO_SOAK_SECONDS");
@@ -40,7 +31,7 @@ TEST(Soak, FloodAtLineRate) {
     s.SendBurst(burst);
     sent += burst.size();
     s.Pump(25);
-    if (tick == 400) rssAtStart = ResidentKb(s.pid());
+    if (tick == 400) rssAtStart = ProcStatusKb(s.pid(), "VmRSS");
   }
   const auto traced = [&] {
     size_t n = 0;
@@ -49,7 +40,7 @@ TEST(Soak, FloodAtLineRate) {
   };
   EXPECT_TRUE(s.WaitFor([&] { return traced() == sent; }, 30000))
       << traced() << " of " << sent;
-  const long rssAtEnd = ResidentKb(s.pid());
+  const long rssAtEnd = ProcStatusKb(s.pid(), "VmRSS");
   printf("frames sent %zu, traced %zu; resident %ld KiB after 10 s, %ld KiB at the end\n", sent,
          traced(), rssAtStart, rssAtEnd);
   EXPECT_LT(rssAtEnd - rssAtStart, 1024);
