@@ -7,22 +7,18 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <string>
 
+#include "console/serial.h"
 #include "link/link.h"
 
 int main(int argc, char* argv[]) {
   if (argc < 3) return 2;
   const int line = open(argv[1], O_RDWR | O_NOCTTY);
   if (line < 0) return 1;
-  termios t;
-  memset(&t, 0, sizeof t);
-  t.c_cflag = B2400 | CS8 | CREAD | CLOCAL;
-  t.c_cc[VMIN] = 1;
-  tcsetattr(line, TCSANOW, &t);
+  ConfigureSerial(line);
   int keys[2], decoder[2];
   if (pipe(keys) != 0 || pipe(decoder) != 0) return 1;
 

@@ -32,6 +32,9 @@
 #include <vector>
 
 #include "bench/bench_util.h"
+#include "link/link.h"
+#include "link/ticker.h"
+#include "plugin/display.h"
 #include "plugin/tests/wine_session.h"
 
 namespace {
@@ -88,14 +91,13 @@ bool Fail(const std::string& why) {
 }
 
 constexpr int kMinimalPasses = 250;
-// DisplayFrame: start byte, 16 characters, line-2 byte, 16 characters; a
-// character on the line is 10 bits (start, 8 data, stop) at 2400 baud.
-constexpr double kFrameBytes = 34, kLineBytesPerSecond = 2400.0 / 10;
-// A ticker step every 500 ms and the status line every second. A key's
-// feedback takes the status line's place (the key restarts its second), so
-// keys do not raise the figure; a status line that falls in a ticker pass
-// shares its frame, so the measured rate may be lower.
-constexpr double kExpectedFramesPerSecond = 1000.0 / 500 + 1000.0 / 1000;
+// The plug-in's DisplayFrame: both lines right-justified to 16.
+const double kFrameBytes = static_cast<double>(BuildDisplayFrame("", "", true).size());
+// A ticker step and a status line, each in its period. A key's feedback takes
+// the status line's place (the key restarts its second), so keys do not raise
+// the figure; a status line that falls in a ticker pass shares its frame, so
+// the measured rate may be lower.
+constexpr double kExpectedFramesPerSecond = 1000.0 / kTickerPeriodMs + 1000.0 / kStatusPeriodMs;
 
 bool Run(int seconds) {
   const std::string win64 = WIN64_DIR;
@@ -149,7 +151,7 @@ bool Run(int seconds) {
            "small beside 20 ms");
   PrintRow("DisplayFrames per second, cadence", framesPerSecond, kExpectedFramesPerSecond, "/s",
            "2 ticker + 1 status");
-  PrintRow("DisplayFrames per second, capacity", framesPerSecond, kLineBytesPerSecond / kFrameBytes,
+  PrintRow("DisplayFrames per second, capacity", framesPerSecond, static_cast<double>(kLineBytesPerSecond) / kFrameBytes,
            "/s", "below the line's capacity");
   return true;
 }

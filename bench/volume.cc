@@ -32,7 +32,7 @@
 
 namespace {
 
-constexpr double kCharacterSeconds = 10.0 / 2400;  // start, 8 data, stop bits
+constexpr double kCharacterSeconds = 1.0 / kLineBytesPerSecond;
 constexpr double kRepeatSeconds = 0.114;             // a held RC-5 key
 constexpr double kHoldSeconds = 5.0;
 // Remotes repeat a little faster or slower; each period puts the last key
