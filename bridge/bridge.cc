@@ -25,6 +25,7 @@
 #include "bridge/line_reader.h"
 #include "bridge/lirc.h"
 #include "bridge/options.h"
+#include "console/display.h"
 #include "console/keymap.h"
 #include "console/serial.h"
 #include "console/trace.h"
@@ -265,7 +266,7 @@ void Bridge::HandleFrame(const uint8_t frame[2], uint64_t nowMs) {
   const uint16_t code = MakeRemoteCode(frame[0], frame[1]);
   const unsigned repeat = repeats_.Next(frame[0], frame[1], nowMs);
   const std::string name = KeyNameFor(keys_, code);
-  Trace("IR Command: %04X\n", code);
+  TraceRemoteCode(code);
   const int holder = display_.KeyHolder(name);
   if (holder >= 0) {
     display_.SendKey(holder, name, repeat);
@@ -318,7 +319,7 @@ int64_t Bridge::SendDisplay(uint64_t nowMs) {
 }
 
 void Bridge::End(int sig) {
-  Trace("SIG%s received, quitting\n", sigabbrev_np(sig));
+  TraceEndingSignal(sig);
   clients_.clear();
   lircListen_.Reset();
   lcdListen_.Reset();
@@ -404,11 +405,7 @@ int RunBridge(int argc, char* argv[]) {
     Trace("%s", kBridgeUsage);
     return 0;
   }
-  DisplayCharset charset;
-  const char* chosen = getenv(kDisplayCharsetVariable);
-  if (!ParseDisplayCharset(chosen, charset))
-    Trace("%s=%s is not latin1, ascii or raw: latin1 it is\n", kDisplayCharsetVariable,
-          Printable(chosen).c_str());
+  const DisplayCharset charset = DisplayCharsetFromEnvironment();
   if (!InstallSignalPipe({SIGTERM, SIGINT, SIGHUP})) {
     Trace("Unable to create signal pipe!\n\n");
     return 1;

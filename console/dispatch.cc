@@ -92,7 +92,7 @@ Next PerformSlot(PlayerState& state, int slot) {
 
 Next DispatchKey(PlayerState& state, const uint8_t frame[2]) {
   const uint16_t code = MakeRemoteCode(frame[0], frame[1]);
-  Trace("IR Command: %04X\n", code);
+  TraceRemoteCode(code);
   int slot = LookupKey(state.remote.keys, code);
   if (slot == KeyNextTrack || slot == KeyPreviousTrack)
     slot = SetSeekMode(slot, state.remote.seekMode);

@@ -45,15 +45,6 @@ bool AllEndedWithin(int ms) {
   }
 }
 
-const char* SignalName(int sig) {
-  switch (sig) {
-    case SIGTERM: return "SIGTERM";
-    case SIGINT: return "SIGINT";
-    case SIGHUP: return "SIGHUP";
-  }
-  return "signal";
-}
-
 // The running player: its state, its two children and the ways it ends.
 class Spine {
  public:
@@ -194,7 +185,7 @@ void Spine::End(const Next& next) {
 }
 
 void Spine::EndBySignal(int sig) {
-  Trace("%s received, quitting\n", SignalName(sig));
+  TraceEndingSignal(sig);
   QuitChildren();
   RaiseDefault(sig);
 }
@@ -211,10 +202,7 @@ int RunPlayer(int argc, char* argv[]) {
   }
   static PlayerState state;
   const Options options = ReadOptions(argc, argv, state.remote.keys);
-  if (const char* charset = getenv(kDisplayCharsetVariable);
-      !ParseDisplayCharset(charset, state.display.charset))
-    Trace("%s=%s is not latin1, ascii or raw: titles are shown in latin1\n",
-          kDisplayCharsetVariable, Printable(charset).c_str());
+  state.display.charset = DisplayCharsetFromEnvironment();
   PlaylistResult built = BuildPlaylist(options.list, options.recursive);
   if (built.exitStatus != 0) return built.exitStatus;
   state.transport.playlist = std::move(built.playlist);

@@ -1,8 +1,10 @@
 #include "console/trace.h"
 
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
-#include <unistd.h>
+#include <cstring>
 
 #include "posix/posix.h"
 
@@ -27,6 +29,10 @@ std::string Printable(const std::string& text) {
   }
   return out;
 }
+
+void TraceRemoteCode(uint16_t code) { Trace("IR Command: %04X\n", code); }
+
+void TraceEndingSignal(int sig) { Trace("SIG%s received, quitting\n", sigabbrev_np(sig)); }
 
 void Trace(const char* format, ...) {
   char small[512];

@@ -2,6 +2,7 @@
 // standard output at once (also into a pipe or a file) and tests can read it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // printf-style; the text is written and flushed before the call returns.
@@ -11,6 +12,12 @@ void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // bytes, tab aside, written as \xNN, so that it cannot move the cursor, clear
 // the screen or fake a line of its own on the user's terminal.
 std::string Printable(const std::string& text);
+
+// "IR Command: 350C": every IrFrame the line brings, as its RemoteCode.
+void TraceRemoteCode(uint16_t code);
+
+// "SIGTERM received, quitting": a program ending in order on a signal.
+void TraceEndingSignal(int sig);
 
 // Tests collect the trace instead of printing it; nullptr restores stdout.
 void SetTraceCapture(std::string* capture);
