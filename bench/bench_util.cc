@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "console/keymap.h"
 #include "link/display_reader.h"
 #include "link/link.h"
 #include "posix/posix.h"
@@ -92,14 +93,14 @@ pid_t SpawnOnLine(std::vector<std::string> args, const Pty& line, const std::str
   return Spawn(args, pathDir, outFd);
 }
 
-bool SendKey(int master, uint16_t code, bool toggle) {
-  const IrFrame frame = IrFrameForCode(code, toggle);
+bool PressKey(int master, int slot, bool toggle) {
+  const IrFrame frame = IrFrameForCode(DefaultKeys()[static_cast<size_t>(slot)], toggle);
   const uint8_t bytes[2] = {frame.byte0, frame.byte1};
   return write(master, bytes, 2) == 2;
 }
 
 void QuitOnLine(const Pty& line, pid_t pid) {
-  if (!SendKey(line.master, kQuitCode)) perror("quit");
+  if (!PressKey(line.master, KeyQuit)) perror("quit");
   DrainFor(line.master, 200);
   WaitExit(pid, 5000);
 }
@@ -239,7 +240,7 @@ std::vector<double> TimeKeysToDecoder(const Pty& line, int fifo, std::string& pe
   std::vector<double> ms;
   for (int i = 0; i < presses; ++i) {
     const double sent = NowSeconds();
-    if (!SendKey(line.master, i % 2 == 0 ? kPauseCode : kPlayCode)) break;
+    if (!PressKey(line.master, i % 2 == 0 ? KeyPause : KeyPlay)) break;
     const double got = NextReceipt(fifo, pending);
     if (got < 0) break;
     ms.push_back((got - sent) * 1000);

@@ -4,10 +4,11 @@
 
 #include <sys/types.h>
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "console/keymap.h"
 
 struct Pty {
   int master = -1;
@@ -39,12 +40,9 @@ std::string InstallLatencyDecoder(const std::string& dir, const char* program);
 pid_t SpawnOnLine(std::vector<std::string> args, const Pty& line, const std::string& pathDir,
                   int outFd = -1);
 
-// Key codes of the player's default key map that the benchmarks press.
-constexpr uint16_t kQuitCode = 0x350C, kPlayCode = 0x3535, kPauseCode = 0x3530,
-                   kVolumeUpCode = 0x3410, kVolumeDownCode = 0x3411;
-
-// The frame of a RemoteCode written to the line in one write, as the unit does.
-bool SendKey(int master, uint16_t code, bool toggle = false);
+// The frame of a slot's key in the player's default key map, written to the
+// line in one write, as the unit does.
+bool PressKey(int master, int slot, bool toggle = false);
 
 // The quit key on the line, then the exit awaited (the line kept drained).
 void QuitOnLine(const Pty& line, pid_t pid);

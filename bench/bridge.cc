@@ -88,7 +88,7 @@ std::vector<double> KeyToSocket(const char* program, const std::string& dir, int
   for (int i = 0; i < presses; ++i) {
     // Toggle flipped each time: every one a new press, as a user's.
     const double sent = NowSeconds();
-    if (!SendKey(bridge.pty.master, kPlayCode, i % 2 != 0)) break;
+    if (!PressKey(bridge.pty.master, KeyPlay, i % 2 != 0)) break;
     std::string got;
     while (got.find('\n') == std::string::npos) {
       pollfd p = {client, POLLIN, 0};

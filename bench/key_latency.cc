@@ -38,7 +38,7 @@ Figures Measure(const std::vector<std::string>& command, const std::string& dir,
   DrainPastNextFrame(pty.master);
   for (int i = 0; i < std::min(presses, kVolumePresses); ++i) {
     const double sent = NowSeconds();
-    if (!SendKey(pty.master, kVolumeUpCode)) break;
+    if (!PressKey(pty.master, KeyVolumeUp)) break;
     // The frame whose second line starts with the bar.
     const double got =
         WaitForLine2(pty.master, [](const std::string& line2) { return line2.compare(0, 1, ">") == 0; });

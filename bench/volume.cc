@@ -97,7 +97,7 @@ std::vector<double> KeyToBar(const Pty& pty, int presses) {
   DrainPastNextFrame(pty.master);
   for (int i = 0; i < presses; ++i) {
     const double sent = NowSeconds();
-    if (!SendKey(pty.master, i % 2 == 0 ? kVolumeUpCode : kVolumeDownCode)) break;
+    if (!PressKey(pty.master, i % 2 == 0 ? KeyVolumeUp : KeyVolumeDown)) break;
     const double got =
         WaitForLine2(pty.master, [](const std::string& line2) { return !line2.empty(); });
     if (got < 0) break;
@@ -118,7 +118,7 @@ double HeldKeyLag(const Pty& pty, double repeat, std::string* lastLine2) {
   for (double at = first; at < first + kHoldSeconds; at += repeat) {
     line.RunUntil(at);
     last = NowSeconds();
-    if (!SendKey(pty.master, kVolumeUpCode)) return -1;
+    if (!PressKey(pty.master, KeyVolumeUp)) return -1;
   }
   line.RunUntil(last + 2.5);
   const std::vector<DisplayLines> frames = line.Frames();

@@ -28,7 +28,9 @@ using e2e::Session;
 using e2e::SessionOptions;
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr uint16_t kPlay = 0x3535, kStop = 0x3536, kJunk = 0x2727;
+using e2e::kJunk;
+using e2e::kPlay;
+using e2e::kStop;
 
 SessionOptions BridgeOptions() {
   SessionOptions options;
