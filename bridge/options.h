@@ -4,9 +4,10 @@
 #include <string>
 
 #include "console/keymap.h"
+#include "console/serial.h"
 
 struct BridgeOptions {
-  std::string serport = "/dev/ttyS0";
+  std::string serport = kDefaultSerport;
   std::string socketPath = "/run/lirc/lircd";  // where lircd's clients look first
   int port = 13666;                            // LCDd's port; 0 takes a free one
   bool help = false;

@@ -5,9 +5,10 @@
 #include <vector>
 
 #include "console/keymap.h"
+#include "console/serial.h"
 
 struct Options {
-  std::string serport = "/dev/ttyS0";
+  std::string serport = kDefaultSerport;
   bool recursive = false;
   std::vector<std::string> list;  // everything from the first non-option on
 };

@@ -7,6 +7,9 @@
 
 #include "link/keys.h"
 
+// The device of the control unit when no "-s" names another.
+constexpr char kDefaultSerport[] = "/dev/ttyS0";
+
 // Opens the device read-write and close-on-exec, without becoming its
 // controlling terminal and without blocking on modem lines, and applies the
 // line settings. -1 on failure. A path that opens but is no terminal (a

@@ -45,7 +45,7 @@ bool Report(const LearnOutcome& outcome) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  std::string device = "/dev/ttyS0";
+  std::string device = kDefaultSerport;
   std::string path;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
