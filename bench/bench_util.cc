@@ -37,18 +37,6 @@ Pty::~Pty() {
   if (master >= 0) close(master);
 }
 
-TempDir::TempDir() {
-  char name[] = "/tmp/norvelo-bench-XXXXXX";
-  if (mkdtemp(name)) path = name;
-}
-
-TempDir::~TempDir() {
-  if (!path.empty()) {
-    const std::string command = "rm -rf '" + path + "'";
-    if (system(command.c_str()) != 0) fprintf(stderr, "could not remove %s\n", path.c_str());
-  }
-}
-
 void WriteDecoderWrapper(const std::string& dir) {
   const std::string path = dir + "/mpg123";
   std::ofstream script(path);

@@ -9,19 +9,13 @@
 #include <vector>
 
 #include "console/keymap.h"
+#include "posix/temp_dir.h"
 
 struct Pty {
   int master = -1;
   std::string slave;
   bool Open();
   ~Pty();
-};
-
-// A temporary directory, removed with everything in it.
-struct TempDir {
-  std::string path;
-  TempDir();
-  ~TempDir();
 };
 
 // Writes an executable `mpg123` into dir that runs the real decoder with its

@@ -161,12 +161,12 @@ int main(int argc, char* argv[]) {
   }
   const int presses = argc > 4 ? atoi(argv[4]) : 200;
   const int seconds = argc > 5 ? atoi(argv[5]) : 30;
-  TempDir dir;
+  TempDir dir("norvelo-bench");
   // Idle first: the floor's decoder stamps nothing until a FIFO is named.
-  const IdleCost bridgeIdle = BridgeIdle(argv[1], dir.path, seconds);
-  const IdleCost floorIdle = FloorIdle(argv[2], argv[3], dir.path, seconds);
-  const std::vector<double> bridge = KeyToSocket(argv[1], dir.path, presses);
-  const std::vector<double> floor = FloorKeys(argv[2], argv[3], dir.path, presses);
+  const IdleCost bridgeIdle = BridgeIdle(argv[1], dir.path(), seconds);
+  const IdleCost floorIdle = FloorIdle(argv[2], argv[3], dir.path(), seconds);
+  const std::vector<double> bridge = KeyToSocket(argv[1], dir.path(), presses);
+  const std::vector<double> floor = FloorKeys(argv[2], argv[3], dir.path(), presses);
 
   if (argc <= 6) PrintHeader();
   const std::string n = " (" + std::to_string(bridge.size()) + ")";

@@ -30,13 +30,13 @@ int main(int argc, char* argv[]) {
     return 2;
   }
   const int seconds = argc > 4 ? atoi(argv[4]) : 30;
-  TempDir dir;
-  WriteDecoderWrapper(dir.path);
-  const std::string empty = dir.path + "/empty";
+  TempDir dir("norvelo-bench");
+  WriteDecoderWrapper(dir.path());
+  const std::string empty = dir.path() + "/empty";
   mkdir(empty.c_str(), 0755);
   // An empty play list: the decoder is ready but never given a track.
-  const IdleCost player = Measure({argv[1], "-s", "@SLAVE", "-r", empty}, dir.path, seconds);
-  const IdleCost floor = Measure({argv[2], "@SLAVE", argv[3]}, dir.path, seconds);
+  const IdleCost player = Measure({argv[1], "-s", "@SLAVE", "-r", empty}, dir.path(), seconds);
+  const IdleCost floor = Measure({argv[2], "@SLAVE", argv[3]}, dir.path(), seconds);
   if (argc <= 5) PrintHeader();
   const std::string span = " (" + std::to_string(seconds) + " s)";
   PrintRow("idle CPU, share of one core" + span, player.cpuPercent, floor.cpuPercent, "%",

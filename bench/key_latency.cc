@@ -60,12 +60,12 @@ int main(int argc, char* argv[]) {
     return 2;
   }
   const int presses = argc > 4 ? atoi(argv[4]) : 200;
-  TempDir dir;
-  const std::string fifo = InstallLatencyDecoder(dir.path, argv[3]);
-  const std::string track = dir.path + "/track.mp3";
+  TempDir dir("norvelo-bench");
+  const std::string fifo = InstallLatencyDecoder(dir.path(), argv[3]);
+  const std::string track = dir.path() + "/track.mp3";
 
-  const Figures player = Measure({argv[1], "-s", "@SLAVE", track}, dir.path, fifo, presses, true);
-  const Figures floor = Measure({argv[2], "@SLAVE", argv[3]}, dir.path, fifo, presses, false);
+  const Figures player = Measure({argv[1], "-s", "@SLAVE", track}, dir.path(), fifo, presses, true);
+  const Figures floor = Measure({argv[2], "@SLAVE", argv[3]}, dir.path(), fifo, presses, false);
 
   if (argc <= 5) PrintHeader();
   const std::string n = " (" + std::to_string(player.key.size()) + ")";

@@ -59,8 +59,8 @@ int main(int argc, char* argv[]) {
   std::vector<int> sizes;
   for (int i = 3; i < argc; ++i) sizes.push_back(atoi(argv[i]));
   if (sizes.empty()) sizes = {10000, 100000};
-  TempDir dir;
-  const std::string fifo = InstallLatencyDecoder(dir.path, argv[2]);
+  TempDir dir("norvelo-bench");
+  const std::string fifo = InstallLatencyDecoder(dir.path(), argv[2]);
 
   bool rows = false;
   int lastFiles = 0;
@@ -74,7 +74,7 @@ int main(int argc, char* argv[]) {
       PrintHeader();
       rows = true;
     }
-    const std::string root = dir.path + "/tree" + std::to_string(files);
+    const std::string root = dir.path() + "/tree" + std::to_string(files);
     mkdir(root.c_str(), 0755);
     MakeTree(root, files);
     TimeFindSort(root);  // both measured on a warm cache
@@ -84,7 +84,7 @@ int main(int argc, char* argv[]) {
     const int receipts = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     if (!pty.Open() || receipts < 0) return 1;
     const double start = NowSeconds();
-    const pid_t pid = SpawnOnLine({argv[1], "-s", "@SLAVE", "-r", root}, pty, dir.path);
+    const pid_t pid = SpawnOnLine({argv[1], "-s", "@SLAVE", "-r", root}, pty, dir.path());
     std::string got;
     while (got.find('\n') == std::string::npos && NowSeconds() - start < 120) {
       char buffer[4096];

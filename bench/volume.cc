@@ -164,11 +164,11 @@ int main(int argc, char* argv[]) {
     fprintf(stderr, "bench_volume: the sound server did not start\n%s", server.Log().c_str());
     return 1;
   }
-  TempDir dir;
-  WriteDecoderWrapper(dir.path);
-  const std::string empty = dir.path + "/empty";
+  TempDir dir("norvelo-bench");
+  WriteDecoderWrapper(dir.path());
+  const std::string empty = dir.path() + "/empty";
   mkdir(empty.c_str(), 0755);
-  const std::string tracePath = dir.path + "/trace";
+  const std::string tracePath = dir.path() + "/trace";
   const std::vector<std::string> player = {argv[1], "-s", "@SLAVE", "-r", empty};
   const std::vector<std::string> relay = {argv[2], "@SLAVE", argv[3]};
   bool ok = true;
@@ -180,7 +180,7 @@ int main(int argc, char* argv[]) {
     Pty pty;
     if (!pty.Open()) return 1;
     const int trace = open(tracePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const pid_t pid = SpawnOnLine(player, pty, dir.path, trace);
+    const pid_t pid = SpawnOnLine(player, pty, dir.path(), trace);
     close(trace);
     playerKey = KeyToBar(pty, presses);
     // The sink followed the keys: the mixer was set, not only the display.
@@ -214,7 +214,7 @@ int main(int argc, char* argv[]) {
   {
     Pty pty;
     if (!pty.Open()) return 1;
-    const pid_t pid = SpawnOnLine(relay, pty, dir.path);
+    const pid_t pid = SpawnOnLine(relay, pty, dir.path());
     relayKey = KeyToBar(pty, presses);
     lagBefore = HeldKeyLag(pty, kRepeatSeconds, nullptr);
     QuitOnLine(pty, pid);

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
@@ -35,8 +34,6 @@ int MsSince(SteadyClock::time_point start) {
   return static_cast<int>(
       std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count());
 }
-
-int RemoveEntry(const char* path, const struct stat*, int, FTW*) { return remove(path); }
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -86,27 +83,6 @@ bool ReadProcStat(pid_t pid, ProcStat& out) {
 std::string FrameBytes(uint16_t code, bool toggle) {
   const IrFrame frame = IrFrameForCode(code, toggle);
   return {static_cast<char>(frame.byte0), static_cast<char>(frame.byte1)};
-}
-
-TempDir::TempDir() {
-  const char* base = getenv("TMPDIR");
-  std::string templ = std::string(base && *base ? base : "/tmp") + "/norvelo-e2e-XXXXXX";
-  if (mkdtemp(&templ[0]) == nullptr) abort();
-  path_ = templ;
-}
-
-TempDir::~TempDir() { nftw(path_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
-
-std::string TempDir::Write(const std::string& name, const std::string& content) const {
-  const std::string path = Join(name);
-  std::ofstream(path, std::ios::binary) << content;
-  return path;
-}
-
-std::string TempDir::MakeDir(const std::string& name) const {
-  const std::string path = Join(name);
-  mkdir(path.c_str(), 0755);
-  return path;
 }
 
 void BecomeSubreaper() { prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0); }

@@ -15,6 +15,7 @@
 
 #include "link/display_reader.h"
 #include "posix/posix.h"
+#include "posix/temp_dir.h"
 
 namespace e2e {
 
@@ -38,21 +39,6 @@ enum Code : uint16_t {
 
 // The 2 bytes on the line for a RemoteCode.
 std::string FrameBytes(uint16_t code, bool toggle = false);
-
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string Join(const std::string& name) const { return path_ + "/" + name; }
-  std::string Write(const std::string& name, const std::string& content) const;
-  std::string MakeDir(const std::string& name) const;
-
- private:
-  std::string path_;
-};
 
 // at: when its first byte was read, in ms since the session began.
 using DisplayFrame = DisplayLines;
@@ -181,7 +167,7 @@ class Session {
   bool ReceiverArmed();
 
   SessionOptions options_;
-  TempDir dir_;
+  TempDir dir_{"norvelo-e2e"};
   int master_ = -1;
   int slaveHold_ = -1;
   int outRead_ = -1;
