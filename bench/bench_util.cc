@@ -95,35 +95,17 @@ void QuitOnLine(const Pty& line, pid_t pid) {
 
 CpuSample SampleGroup(pid_t pgid) {
   CpuSample sample;
-  const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
-  DIR* proc = opendir("/proc");
+  DirHandle proc(opendir("/proc"));
   if (!proc) return sample;
-  while (dirent* entry = readdir(proc)) {
+  while (dirent* entry = readdir(proc.get())) {
     const pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
-    if (pid <= 0) continue;
-    std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(text.substr(close + 2));
-    std::string state;
-    long ppid, pgrp, session, tty, tpgid;
-    unsigned long flags, minflt, cminflt, majflt, cmajflt, utime, stime;
-    fields >> state >> ppid >> pgrp >> session >> tty >> tpgid >> flags >> minflt >> cminflt >>
-        majflt >> cmajflt >> utime >> stime;
-    if (pgrp != pgid || state == "Z") continue;
-    sample.cpuSeconds += static_cast<double>(utime + stime) / tick;
+    ProcStat stat;
+    if (pid <= 0 || !ReadProcStat(pid, stat) || stat.group != pgid || stat.state == 'Z') continue;
+    sample.cpuSeconds += stat.cpuSeconds;
     ++sample.processes;
-    std::ifstream status("/proc/" + std::string(entry->d_name) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-      if (line.compare(0, 24, "voluntary_ctxt_switches:") == 0)
-        sample.contextSwitches += atol(line.c_str() + 24);
-      else if (line.compare(0, 27, "nonvoluntary_ctxt_switches:") == 0)
-        sample.contextSwitches += atol(line.c_str() + 27);
-    }
+    for (const char* field : {"voluntary_ctxt_switches", "nonvoluntary_ctxt_switches"})
+      sample.contextSwitches += std::max(0L, ProcStatusNumber(pid, field));
   }
-  closedir(proc);
   return sample;
 }
 

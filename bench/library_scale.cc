@@ -93,7 +93,7 @@ int main(int argc, char* argv[]) {
       else SleepUs(200);
     }
     const double firstLoad = NowSeconds() - start;
-    const long peak = ProcStatusKb(pid, "VmHWM");
+    const long peak = ProcStatusNumber(pid, "VmHWM");
     QuitOnLine(pty, pid);
     close(receipts);
     const std::string tree = " (" + std::to_string(files) + " files)";

@@ -6,8 +6,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 uint64_t MonotonicUs() {
   timespec ts{};
@@ -40,7 +42,24 @@ bool WriteAll(int fd, std::string_view data, int timeoutMs) {
   return true;
 }
 
-long ProcStatusKb(pid_t pid, const std::string& field) {
+bool ReadProcStat(pid_t pid, ProcStat& out) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  const std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // The name in parentheses may hold anything, blanks and parentheses too.
+  const size_t paren = stat.rfind(')');
+  int parent = 0, group = 0;
+  unsigned long utime = 0, stime = 0;
+  if (paren == std::string::npos ||
+      sscanf(stat.c_str() + paren + 1, " %c %d %d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu",
+             &out.state, &parent, &group, &utime, &stime) != 5)
+    return false;
+  out.parent = static_cast<pid_t>(parent);
+  out.group = static_cast<pid_t>(group);
+  out.cpuSeconds = static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  return true;
+}
+
+long ProcStatusNumber(pid_t pid, const std::string& field) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   const std::string prefix = field + ":";
   for (std::string line; std::getline(status, line);)

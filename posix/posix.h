@@ -34,9 +34,18 @@ void SetCloseOnExec(int fd);
 // written into a serial line or a client's socket).
 void OpenStandardDescriptors();
 
-// A size in kB from /proc/<pid>/status, by its field's name ("VmRSS",
-// "VmHWM"), or -1.
-long ProcStatusKb(pid_t pid, const std::string& field);
+// What /proc/<pid>/stat says of a process.
+struct ProcStat {
+  char state = '?';  // 'Z' for one that ended and waits to be reaped
+  pid_t parent = 0;
+  pid_t group = 0;
+  double cpuSeconds = 0;  // user and system time
+};
+bool ReadProcStat(pid_t pid, ProcStat& out);
+
+// A number from /proc/<pid>/status by its field's name ("VmRSS" and "VmHWM"
+// in kB, "voluntary_ctxt_switches"), or -1.
+long ProcStatusNumber(pid_t pid, const std::string& field);
 
 // A stdio file and a directory listing that close themselves.
 struct FileCloser {

@@ -305,13 +305,6 @@ void HostSession::Poll(int ms) {
 }  // namespace wine
 
 double wine::HostSession::CpuSeconds() const {
-  std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const size_t paren = text.rfind(')');
-  unsigned long utime = 0, stime = 0;
-  if (paren == std::string::npos ||
-      sscanf(text.c_str() + paren + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu",
-             &utime, &stime) != 2)
-    return 0;
-  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  ProcStat stat;
+  return ReadProcStat(pid_, stat) ? stat.cpuSeconds : 0;
 }

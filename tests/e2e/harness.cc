@@ -58,26 +58,6 @@ std::string Hex4(uint16_t code) {
   return text;
 }
 
-struct ProcStat {
-  char state = '?';
-  pid_t parent = 0;
-  double cpuSeconds = 0;  // user and system time
-};
-
-bool ReadProcStat(pid_t pid, ProcStat& out) {
-  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-  const size_t paren = stat.rfind(')');
-  int parent = 0;
-  unsigned long utime = 0, stime = 0;
-  if (paren == std::string::npos ||
-      sscanf(stat.c_str() + paren + 1, " %c %d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu",
-             &out.state, &parent, &utime, &stime) != 4)
-    return false;
-  out.parent = static_cast<pid_t>(parent);
-  out.cpuSeconds = static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-  return true;
-}
-
 }  // namespace
 
 std::string FrameBytes(uint16_t code, bool toggle) {

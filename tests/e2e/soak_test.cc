@@ -31,7 +31,7 @@ TEST(Soak, FloodAtLineRate) {
     s.SendBurst(burst);
     sent += burst.size();
     s.Pump(25);
-    if (tick == 400) rssAtStart = ProcStatusKb(s.pid(), "VmRSS");
+    if (tick == 400) rssAtStart = ProcStatusNumber(s.pid(), "VmRSS");
   }
   const auto traced = [&] {
     size_t n = 0;
@@ -40,7 +40,7 @@ TEST(Soak, FloodAtLineRate) {
   };
   EXPECT_TRUE(s.WaitFor([&] { return traced() == sent; }, 30000))
       << traced() << " of " << sent;
-  const long rssAtEnd = ProcStatusKb(s.pid(), "VmRSS");
+  const long rssAtEnd = ProcStatusNumber(s.pid(), "VmRSS");
   printf("frames sent %zu, traced %zu; resident %ld KiB after 10 s, %ld KiB at the end\n", sent,
          traced(), rssAtStart, rssAtEnd);
   EXPECT_LT(rssAtEnd - rssAtStart, 1024);
