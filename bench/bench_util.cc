@@ -7,7 +7,6 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,14 +21,9 @@
 #include "posix/posix.h"
 
 bool Pty::Open() {
-  master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return false;
-  slave = ptsname(master);
-  termios t;
-  if (tcgetattr(master, &t) == 0) {
-    cfmakeraw(&t);
-    tcsetattr(master, TCSANOW, &t);
-  }
+  master = OpenPtyMaster(slave);
+  if (master < 0) return false;
+  MakeRaw(master);
   return true;
 }
 

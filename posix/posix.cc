@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -65,6 +67,28 @@ long ProcStatusNumber(pid_t pid, const std::string& field) {
   for (std::string line; std::getline(status, line);)
     if (line.compare(0, prefix.size(), prefix) == 0) return atol(line.c_str() + prefix.size());
   return -1;
+}
+
+int OpenPtyMaster(std::string& slavePath) {
+  const int fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  char name[128];
+  if (fd >= 0 && grantpt(fd) == 0 && unlockpt(fd) == 0 && ptsname_r(fd, name, sizeof name) == 0) {
+    slavePath = name;
+    return fd;
+  }
+  const int saved = errno;
+  if (fd >= 0) close(fd);
+  errno = saved;
+  return -1;
+}
+
+void MakeRaw(int fd) {
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) return;
+  cfmakeraw(&t);
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  tcsetattr(fd, TCSANOW, &t);
 }
 
 void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }

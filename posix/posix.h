@@ -29,6 +29,13 @@ bool WriteAll(int fd, std::string_view data, int timeoutMs = 1000);
 void SetNonBlocking(int fd);
 void SetCloseOnExec(int fd);
 
+// A new pseudo-terminal: its master, close-on-exec, and the slave's path in
+// slavePath; -1 with errno when there is none to be had.
+int OpenPtyMaster(std::string& slavePath);
+
+// A terminal with no character processing, reads returning each byte.
+void MakeRaw(int fd);
+
 // Standard input, output and error opened on /dev/null where they are
 // closed, so that the next descriptor opened cannot take their place (traces
 // written into a serial line or a client's socket).

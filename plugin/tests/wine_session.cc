@@ -63,18 +63,15 @@ bool Prefix::Create() {
   setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
   if (RunToEnd({kWine, "wineboot", "-i"}, 180000) != 0) { error = "wineboot failed"; return false; }
 
-  master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+  std::string slaveName;
+  master = OpenPtyMaster(slaveName);
+  if (master < 0) {
     error = "no pseudo-terminal";
     return false;
   }
-  const std::string slaveName = ptsname(master);
   // Our own slave descriptor keeps the line raw and open between hosts.
   slave = open(slaveName.c_str(), O_RDWR | O_NOCTTY);
-  termios raw;
-  tcgetattr(slave, &raw);
-  cfmakeraw(&raw);
-  tcsetattr(slave, TCSANOW, &raw);
+  MakeRaw(slave);
   SetNonBlocking(master);
 
   std::error_code ec;

@@ -96,11 +96,9 @@ std::string LeftoverChildren() {
 }
 
 void Session::OpenLine() {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) abort();
-  SetCloseOnExec(master_);
+  master_ = OpenPtyMaster(slave_);
+  if (master_ < 0) abort();
   SetNonBlocking(master_);
-  slave_ = ptsname(master_);
   // Held so the master never reports a hang-up while the player is not running.
   slaveHold_ = open(slave_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
 }

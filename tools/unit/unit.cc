@@ -45,28 +45,13 @@ struct Pty {
   std::string path;
 };
 
-void MakeRaw(int fd) {
-  termios t{};
-  if (tcgetattr(fd, &t) != 0) return;
-  cfmakeraw(&t);
-  t.c_cc[VMIN] = 1;
-  t.c_cc[VTIME] = 0;
-  tcsetattr(fd, TCSANOW, &t);
-}
-
 bool OpenPty(Pty& pty, std::string& error) {
-  pty.master.Reset(posix_openpt(O_RDWR | O_NOCTTY));
-  if (!pty.master.Valid() || grantpt(pty.master.Get()) != 0 || unlockpt(pty.master.Get()) != 0) {
+  pty.master.Reset(OpenPtyMaster(pty.path));
+  if (!pty.master.Valid()) {
     error = std::string("cannot open a pseudo-terminal: ") + strerror(errno);
     return false;
   }
-  char name[128];
-  if (ptsname_r(pty.master.Get(), name, sizeof name) != 0) {
-    error = std::string("cannot name the pseudo-terminal: ") + strerror(errno);
-    return false;
-  }
-  pty.path = name;
-  pty.slave.Reset(open(name, O_RDWR | O_NOCTTY));
+  pty.slave.Reset(open(pty.path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (!pty.slave.Valid()) {
     error = "cannot open " + pty.path + ": " + strerror(errno);
     return false;
@@ -74,8 +59,6 @@ bool OpenPty(Pty& pty, std::string& error) {
   MakeRaw(pty.master.Get());
   MakeRaw(pty.slave.Get());
   SetNonBlocking(pty.master.Get());
-  SetCloseOnExec(pty.master.Get());
-  SetCloseOnExec(pty.slave.Get());
   return true;
 }
 
