@@ -51,10 +51,7 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& pathDir, in
   setenv("PATH", path.c_str(), 1);
   const int out = outFd >= 0 ? outFd : open("/dev/null", O_WRONLY);
   dup2(out, STDOUT_FILENO);
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  execv(argv[0], argv.data());
+  execv(args[0].c_str(), ArgvOf(args).data());
   _exit(127);
 }
 

@@ -69,6 +69,13 @@ long ProcStatusNumber(pid_t pid, const std::string& field) {
   return -1;
 }
 
+std::vector<char*> ArgvOf(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  return argv;
+}
+
 int OpenPtyMaster(std::string& slavePath) {
   const int fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   char name[128];

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Milliseconds of a clock that never jumps, modulo 2^32.
 uint32_t MonotonicMs();
@@ -28,6 +29,10 @@ bool WriteAll(int fd, std::string_view data, int timeoutMs = 1000);
 
 void SetNonBlocking(int fd);
 void SetCloseOnExec(int fd);
+
+// The argument vector exec wants: pointers into args, null at the end, good
+// as long as args is.
+std::vector<char*> ArgvOf(const std::vector<std::string>& args);
 
 // A new pseudo-terminal: its master, close-on-exec, and the slave's path in
 // slavePath; -1 with errno when there is none to be had.

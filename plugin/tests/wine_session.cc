@@ -36,10 +36,7 @@ int RunToEnd(const std::vector<std::string>& args, int timeoutMs) {
     dup2(null, 0);
     dup2(null, 1);
     dup2(null, 2);
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
+    execv(args[0].c_str(), ArgvOf(args).data());
     _exit(127);
   }
   for (int waited = 0; waited < timeoutMs; waited += 20) {

@@ -126,10 +126,7 @@ class Program {
       dup2(out[1], STDOUT_FILENO);
       const int null = open("/dev/null", O_WRONLY);
       dup2(null, STDERR_FILENO);
-      std::vector<char*> argv;
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execvp(argv[0], argv.data());
+      execvp(args[0].c_str(), ArgvOf(args).data());
       _exit(127);
     }
     close(out[1]);

@@ -201,11 +201,9 @@ void Session::Start(const std::vector<std::string>& args) {
     for (int i = 0; i < options_.extraDescriptors; ++i) open("/dev/null", O_RDONLY);
     if (chdir(dir_.path().c_str()) != 0) _exit(127);
     const char* program = options_.program.empty() ? NORVELO_BIN : options_.program.c_str();
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program));
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(program, argv.data());
+    std::vector<std::string> all = {program};
+    all.insert(all.end(), args.begin(), args.end());
+    execv(program, ArgvOf(all).data());
     _exit(127);
   }
   close(out[1]);

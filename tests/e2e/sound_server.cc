@@ -15,6 +15,8 @@
 #include <sstream>
 #include <thread>
 
+#include "posix/posix.h"
+
 namespace e2e {
 namespace {
 
@@ -84,11 +86,7 @@ bool SoundServer::Start() {
   const std::vector<std::string> args = {"pulseaudio", "-n", "-F", script,
                                          "--exit-idle-time=-1", "--daemonize=no",
                                          "--use-pid-file=no", "--log-target=stderr"};
-  std::vector<char*> argv, envp;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
+  std::vector<char*> argv = ArgvOf(args), envp = ArgvOf(env);
   const int log = open((folder_ + "/pulse.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   const pid_t parent = getpid();
   const pid_t pid = fork();

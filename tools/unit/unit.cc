@@ -138,11 +138,8 @@ bool StartChild(const std::vector<std::string>& args, bool capture, Child& child
       close(out[0]);
       close(out[1]);
     }
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    fprintf(stderr, "norvelo-unit: cannot run %s: %s\n", argv[0], strerror(errno));
+    execvp(args[0].c_str(), ArgvOf(args).data());
+    fprintf(stderr, "norvelo-unit: cannot run %s: %s\n", args[0].c_str(), strerror(errno));
     _exit(127);
   }
   setpgid(pid, pid);
