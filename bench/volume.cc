@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -132,13 +131,6 @@ double HeldKeyLag(const Pty& pty, double repeat, std::string* lastLine2) {
   return -1;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 int LastVolume(const std::string& trace) {
   int volume = -1;
   std::istringstream lines(trace);
@@ -184,7 +176,7 @@ int main(int argc, char* argv[]) {
     close(trace);
     playerKey = KeyToBar(pty, presses);
     // The sink followed the keys: the mixer was set, not only the display.
-    const int traced = LastVolume(ReadAll(tracePath));
+    const int traced = LastVolume(ReadWholeFile(tracePath));
     if (server.SinkVolume() != traced) {
       fprintf(stderr, "bench_volume: the sink is at %d, the trace says %d\n", server.SinkVolume(),
               traced);
@@ -198,7 +190,7 @@ int main(int argc, char* argv[]) {
     }
     QuitOnLine(pty, pid);
   }
-  const std::string trace = ReadAll(tracePath);
+  const std::string trace = ReadWholeFile(tracePath);
   if (trace.find("Mixer: ALSA default") == std::string::npos) {
     fprintf(stderr, "bench_volume: the player did not take the ALSA mixer:\n%s", trace.c_str());
     ok = false;

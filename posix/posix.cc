@@ -44,9 +44,13 @@ bool WriteAll(int fd, std::string_view data, int timeoutMs) {
   return true;
 }
 
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 bool ReadProcStat(pid_t pid, ProcStat& out) {
-  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-  const std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::string stat = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
   // The name in parentheses may hold anything, blanks and parentheses too.
   const size_t paren = stat.rfind(')');
   int parent = 0, group = 0;

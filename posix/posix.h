@@ -46,6 +46,9 @@ void MakeRaw(int fd);
 // written into a serial line or a client's socket).
 void OpenStandardDescriptors();
 
+// The bytes of a file, or "" when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+
 // What /proc/<pid>/stat says of a process.
 struct ProcStat {
   char state = '?';  // 'Z' for one that ended and waits to be reaped

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -35,13 +34,6 @@ std::vector<Step> ReadTranscript(const std::string& path) {
     steps.push_back({line[mark] == '<', line.substr(mark + 2)});
   }
   return steps;
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 struct Recording {
@@ -111,7 +103,7 @@ void CheckGolden(const std::string& name, const std::string& actual) {
     std::ofstream(path, std::ios::binary) << actual;
     return;
   }
-  EXPECT_EQ(actual, ReadAll(path)) << "golden file " << path;
+  EXPECT_EQ(actual, ReadWholeFile(path)) << "golden file " << path;
 }
 
 // Tags of both versions, the tag block, untagged names, a very long track.

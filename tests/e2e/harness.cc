@@ -19,7 +19,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "link/link.h"
 
@@ -33,13 +32,6 @@ constexpr uid_t kNobody = 65534;
 int MsSince(SteadyClock::time_point start) {
   return static_cast<int>(
       std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count());
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -86,7 +78,7 @@ std::string LeftoverChildren() {
   std::string text;
   for (pid_t pid : ChildrenOfThisProcess()) {
     const std::string proc = "/proc/" + std::to_string(pid);
-    std::string command = ReadFile(proc + "/cmdline");
+    std::string command = ReadWholeFile(proc + "/cmdline");
     std::replace(command.begin(), command.end(), '\0', ' ');
     ProcStat stat;
     ReadProcStat(pid, stat);
@@ -227,7 +219,7 @@ bool Session::ReceiverArmed() {
     if (readlink((fdDir + "/" + entry->d_name).c_str(), link, sizeof link - 1) <= 0) continue;
     if (slave_ != link) continue;
     const std::string info =
-        ReadFile("/proc/" + std::to_string(pid_) + "/fdinfo/" + entry->d_name);
+        ReadWholeFile("/proc/" + std::to_string(pid_) + "/fdinfo/" + entry->d_name);
     const size_t at = info.find("flags:");
     if (at != std::string::npos && (strtoul(info.c_str() + at + 6, nullptr, 8) & O_ASYNC))
       armed = true;
@@ -437,7 +429,7 @@ size_t Session::CountTrace(const std::string& line) const {
   return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
-std::vector<std::string> Session::Commands() const { return SplitLines(ReadFile(logPath_)); }
+std::vector<std::string> Session::Commands() const { return SplitLines(ReadWholeFile(logPath_)); }
 
 size_t Session::CountCommand(const std::string& line) const {
   const std::vector<std::string> lines = Commands();
@@ -450,7 +442,7 @@ pid_t Session::FindBelow(const std::string& comm, bool childOnly) const {
   pid_t found = -1;
   while (dirent* entry = readdir(proc)) {
     const pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
-    if (pid <= 0 || ReadFile("/proc/" + std::string(entry->d_name) + "/comm") != comm + "\n")
+    if (pid <= 0 || ReadWholeFile("/proc/" + std::string(entry->d_name) + "/comm") != comm + "\n")
       continue;
     ProcStat stat;
     for (pid_t up = pid; up > 1 && found < 0 && ReadProcStat(up, stat); up = stat.parent) {

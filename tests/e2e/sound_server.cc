@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "posix/posix.h"
@@ -178,11 +177,6 @@ void SoundServer::UseHere() const {
   }
 }
 
-std::string SoundServer::Log() const {
-  std::ifstream in(folder_ + "/pulse.log");
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string SoundServer::Log() const { return ReadWholeFile(folder_ + "/pulse.log"); }
 
 }  // namespace e2e
