@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "link/display_reader.h"
 #include "plugin/display.h"
 #include "plugin/receiver.h"
 
@@ -79,8 +80,11 @@ struct FakeWriter : SerialWriter {
   IoStatus WriteFrame(const std::string& frame) override { frames.push_back(frame); return result; }
 };
 
-// Line 1 and line 2 of a right-justified frame of two texts up to 16 long.
+// Line 1 or line 2 of a frame, as the unit reads it.
 inline std::string FrameLine(const std::string& frame, int line) {
-  const size_t split = frame.find('\xA8');
-  return line == 1 ? frame.substr(1, split - 1) : frame.substr(split + 1);
+  DisplayFrameReader reader;
+  reader.Feed(reinterpret_cast<const uint8_t*>(frame.data()), frame.size());
+  DisplayLines lines;
+  reader.Flush(lines);
+  return line == 1 ? lines.line1 : lines.line2;
 }

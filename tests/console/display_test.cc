@@ -2,10 +2,11 @@
 
 #include "console/display.h"
 #include "fixture.h"
+#include "link/link.h"
 
 namespace {
 std::string Frame(const std::string& line1, const std::string& line2) {
-  return "\x80" + line1 + "\xa8" + line2;
+  return BuildDisplayFrame(line1, line2, false);
 }
 }  // namespace
 
