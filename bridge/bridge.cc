@@ -38,8 +38,6 @@
 
 namespace {
 
-uint64_t NowMs() { return MonotonicUs() / 1000u; }
-
 std::string Why() { return strerror(errno); }
 
 // The lircd socket's folder is made when it is missing (one level, as
@@ -231,7 +229,7 @@ void Bridge::Drop(int id, const char* why) {
   client.dead = true;
   client.fd.Reset();
   client.out.clear();
-  if (client.lcd) display_.Disconnect(id, NowMs());
+  if (client.lcd) display_.Disconnect(id, MonotonicMs());
   Trace("%s client %d dropped: %s\n", client.lcd ? "Display" : "Key", id, why);
 }
 
@@ -330,7 +328,7 @@ void Bridge::End(int sig) {
 
 void Bridge::Loop() {
   for (;;) {
-    const uint64_t now = NowMs();
+    const uint64_t now = MonotonicMs();
     int64_t timeout = display_.Tick(now);
     DeliverMessages();
     const auto sooner = [&timeout](int64_t ms) {
@@ -370,7 +368,7 @@ void Bridge::Loop() {
         if (ending == 0) ending = sig;
       if (ending != 0) End(ending);
     }
-    const uint64_t after = NowMs();
+    const uint64_t after = MonotonicMs();
     if (fds[3].revents & kLineGoneEvents) {
       LoseLine();
     } else if (fds[3].revents & POLLIN) {

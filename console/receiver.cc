@@ -17,8 +17,6 @@ namespace {
 std::atomic<int> wait_flag{1};
 static_assert(std::atomic<int>::is_always_lock_free, "the flag is shared with a signal handler");
 
-uint64_t NowMs() { return MonotonicUs() / 1000u; }
-
 int BytesWaiting(int fd) {
   int count = 0;
   if (ioctl(fd, FIONREAD, &count) < 0) return 0;
@@ -35,7 +33,7 @@ void Attach(int fd) {
   fcntl(fd, F_SETFL, O_ASYNC);
 }
 
-void SleepMs(int ms, const sigset_t& waitMask) {
+void SleepWithSignals(int ms, const sigset_t& waitMask) {
   timespec timeout = {ms / 1000, (ms % 1000) * 1000000L};
   ppoll(nullptr, 0, &timeout, &waitMask);
 }
@@ -60,14 +58,14 @@ void RXthread(int serialFd, int commOut, const std::string& serport) {
   FrameAssembler assembler;
   for (;;) {
     if (fd < 0) {
-      SleepMs(kReopenIntervalMs, waitMask);
+      SleepWithSignals(kReopenIntervalMs, waitMask);
       fd = TryReopenLine(serport);
       if (fd >= 0) Attach(fd);
       continue;
     }
     bool hungUp = false;
     while (wait_flag.load()) {
-      const int left = assembler.Expire(NowMs());
+      const int left = assembler.Expire(MonotonicMs());
       timespec timeout = {left / 1000, (left % 1000) * 1000000L};
       // The line itself is watched too: a hang-up sends no notification, and
       // a dead line must be closed rather than read in a loop.
@@ -90,7 +88,7 @@ void RXthread(int serialFd, int commOut, const std::string& serport) {
       uint8_t bytes[2];
       const ssize_t got = read(fd, bytes, static_cast<size_t>(assembler.Wanted()));
       uint8_t frame[2];
-      if (got > 0 && assembler.Take(bytes, static_cast<int>(got), NowMs(), frame)) {
+      if (got > 0 && assembler.Take(bytes, static_cast<int>(got), MonotonicMs(), frame)) {
         ssize_t ignored = write(commOut, frame, 2);
         (void)ignored;
       }

@@ -19,7 +19,7 @@ uint64_t MonotonicUs() {
   return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
 }
 
-uint32_t MonotonicMs() { return static_cast<uint32_t>(MonotonicUs() / 1000u); }
+uint64_t MonotonicMs() { return MonotonicUs() / 1000u; }
 
 void SleepUs(uint64_t us) {
   const timespec ts = {static_cast<time_t>(us / 1000000u), static_cast<long>(us % 1000000u) * 1000L};
@@ -27,7 +27,7 @@ void SleepUs(uint64_t us) {
 }
 
 bool WriteAll(int fd, std::string_view data, int timeoutMs) {
-  const uint32_t start = MonotonicMs();
+  const uint64_t start = MonotonicMs();
   while (!data.empty()) {
     const ssize_t n = write(fd, data.data(), data.size());
     if (n > 0) {

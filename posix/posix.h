@@ -13,10 +13,10 @@
 #include <string_view>
 #include <vector>
 
-// Milliseconds of a clock that never jumps, modulo 2^32.
-uint32_t MonotonicMs();
-// The same clock in microseconds.
+// Microseconds of a clock that never jumps.
 uint64_t MonotonicUs();
+// The same clock in milliseconds.
+uint64_t MonotonicMs();
 
 // Sleeps for the time given; a signal handled meanwhile ends it early, so that
 // a loop that sleeps can look at what the signal changed.

@@ -33,6 +33,9 @@
 
 namespace {
 
+// The emulator keeps 32-bit millisecond ticks, as the hosts do.
+uint32_t Tick() { return static_cast<uint32_t>(MonotonicMs()); }
+
 // A frame cut in pieces is shown once the line has been quiet this long.
 constexpr uint32_t kQuietMs = 30;
 // Grace for the program's processes between SIGTERM and SIGKILL.
@@ -180,12 +183,12 @@ void StopGroup(Child& child) {
   Reap(child);
   if (!child.running && !GroupAlive(child.pid)) return;
   kill(-child.pid, SIGTERM);
-  const uint32_t start = MonotonicMs();
+  const uint32_t start = Tick();
   bool killed = false;
   for (;;) {
     Reap(child);
     if (!child.running && !GroupAlive(child.pid)) return;
-    const uint32_t waited = MonotonicMs() - start;
+    const uint32_t waited = Tick() - start;
     if (!killed && waited >= kStopGraceMs) {
       kill(-child.pid, SIGKILL);
       killed = true;
@@ -308,7 +311,7 @@ void Unit::SendFrame(const IrFrame& frame, int slot, uint16_t code) {
   const bool sent = write(pty_.master.Get(), bytes, 2) == 2;
   screen_.lastKey = KeyDescription(slot, code, frame) + (sent ? "" : "   (not sent: the line is full)");
   if (!interactive())
-    fprintf(stderr, "norvelo-unit: %.3f key %s\n", (MonotonicMs() - start_) / 1000.0, screen_.lastKey.c_str());
+    fprintf(stderr, "norvelo-unit: %.3f key %s\n", (Tick() - start_) / 1000.0, screen_.lastKey.c_str());
 }
 
 void Unit::SendEnter() {
@@ -373,7 +376,7 @@ bool Unit::Start(std::string& error) {
     screen_.program = options_.program[0] + " (pid " + std::to_string(child_.pid) + ")";
   }
   Draw(true);
-  start_ = MonotonicMs();
+  start_ = Tick();
   return true;
 }
 
@@ -440,7 +443,7 @@ bool Unit::PollOnce(int timeout) {
   const int output = child_.output.Valid() ? count : -1;
   if (output >= 0) fds[count++] = {child_.output.Get(), POLLIN, 0};
   if (poll(fds, static_cast<nfds_t>(count), timeout) < 0 && errno != EINTR) return false;
-  const uint32_t now = MonotonicMs();
+  const uint32_t now = Tick();
 
   if (options_.realRate) ReadLineAtRate(now);
   else if (fds[0].revents & POLLIN) ReadLine(now);
@@ -465,11 +468,11 @@ bool Unit::PollOnce(int timeout) {
 
 int Unit::Finish() {
   // The program's last frame may still be on its way; what waits comes in at once.
-  if (line_.busy) Deliver(&line_.byte, 1, MonotonicMs());
+  if (line_.busy) Deliver(&line_.byte, 1, Tick());
   line_.busy = false;
-  ReadLine(MonotonicMs());
+  ReadLine(Tick());
   DisplayLines lines;
-  if (reader_.Flush(lines)) ShowFrame(lines, MonotonicMs());
+  if (reader_.Flush(lines)) ShowFrame(lines, Tick());
   StopGroup(child_);
   while (child_.output.Valid()) {
     char text[4096];
@@ -502,13 +505,13 @@ int Unit::Run(const Script* script) {
     return 1;
   }
   for (;;) {
-    if (!StepScript(MonotonicMs())) break;
+    if (!StepScript(Tick())) break;
     if (child_.pid > 0 && !child_.running) break;
     if (leave_) {
       stoppedByUs_ = true;
       break;
     }
-    if (!PollOnce(Timeout(MonotonicMs()))) break;
+    if (!PollOnce(Timeout(Tick()))) break;
   }
   return Finish();
 }
