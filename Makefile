@@ -25,7 +25,7 @@ deps:
 	fi
 
 native: deps
-	$(CMAKE) -S . -B $(BUILD) -DWIN64_DIR=$(abspath $(BUILD))/win64
+	$(CMAKE) -S . -B $(BUILD) -DWIN64_DIR=$(abspath $(BUILD))/win64 -DBUILD_TESTING=ON
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 
 win32: deps
