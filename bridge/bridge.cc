@@ -34,6 +34,7 @@
 #include "link/link.h"
 #include "tools/common/posix.h"
 #include "tools/common/unique_fd.h"
+#include "version.h"
 
 namespace {
 

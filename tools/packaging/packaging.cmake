@@ -2,12 +2,14 @@
 # package). The plug-in's zip is made by the Makefile from the Windows build.
 set(man_gz)
 foreach(page norvelo norvelo-unit norvelo-learn norvelo-bridge)
-  set(gz ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1.gz)
+  # The page's header names the release.
+  set(page_file ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1)
+  configure_file(man/${page}.1.in ${page_file} @ONLY)
+  set(gz ${page_file}.gz)
   # Debian keeps manual pages compressed; -n leaves the time out of the file.
   add_custom_command(OUTPUT ${gz}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
-    COMMAND sh -c "gzip -9 -n -c \"$0\" > \"$1\"" ${CMAKE_CURRENT_SOURCE_DIR}/man/${page}.1 ${gz}
-    DEPENDS man/${page}.1
+    COMMAND sh -c "gzip -9 -n -c \"$0\" > \"$1\"" ${page_file} ${gz}
+    DEPENDS ${page_file}
     VERBATIM)
   list(APPEND man_gz ${gz})
 endforeach()
