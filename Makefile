@@ -3,12 +3,33 @@ BUILD    ?= build
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE    ?= cmake
 
-# Debian packages the build and the tests need.
-DEB_PACKAGES := cmake make g++ libgtest-dev googletest pkg-config \
-                mpg123 lame systemd \
-                libasound2-dev libasound2-plugins pulseaudio pulseaudio-utils \
-                g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 python3 \
-                clang libclang-rt-14-dev lirc lcdproc
+# Debian packages, by what needs them. `deps` installs those missing from the
+# lists of the goals of this run, so `make demo` fetches only the demo's and
+# `make test` (like `make deps`) everything. The lists of the targets in
+# tools/tools.mk are there.
+PACKAGES_programs := cmake make g++ libasound2-dev
+PACKAGES_native   := $(PACKAGES_programs) libgtest-dev googletest
+PACKAGES_win32    := cmake make g++-mingw-w64-i686
+PACKAGES_win64    := cmake make g++-mingw-w64-x86-64
+PACKAGES_build     = $(PACKAGES_native) $(PACKAGES_win32) $(PACKAGES_win64)
+PACKAGES_all       = $(PACKAGES_build)
+# What the tests run beside the built programs: the real decoder and encoder,
+# a private sound server behind ALSA's default device, Wine for the plug-in,
+# the key and display clients the bridge serves, a terminal for the emulator,
+# and for the package its maintainer script's adduser, man and systemd's
+# verifier, and Python for the check of the DLL.
+PACKAGES_run      := mpg123 lame pulseaudio pulseaudio-utils libasound2-plugins wine64 \
+                     lirc lcdproc tmux adduser man-db systemd python3
+# The sanitizer tree runs the player's and the bridge's tests.
+PACKAGES_asan      = $(PACKAGES_native) mpg123 lame pulseaudio pulseaudio-utils \
+                     libasound2-plugins lirc lcdproc
+PACKAGES_soak      = $(PACKAGES_native)
+PACKAGES_bench     = $(PACKAGES_build) mpg123 pulseaudio pulseaudio-utils libasound2-plugins wine64
+PACKAGES_fuzz     := $(PACKAGES_programs) clang libclang-rt-14-dev
+PACKAGES_deps      = $(sort $(PACKAGES_build) $(PACKAGES_run) $(PACKAGES_fuzz) $(PACKAGES_demo) \
+                            $(PACKAGES_package))
+PACKAGES_test      = $(PACKAGES_deps)
+PACKAGES          = $(sort $(foreach goal,$(or $(MAKECMDGOALS),all),$(PACKAGES_$(goal))))
 
 .PHONY: all deps build native win32 win64 test demo clean asan fuzz bench soak
 
@@ -16,7 +37,7 @@ all: build
 
 deps:
 	@missing=""; \
-	for p in $(DEB_PACKAGES); do \
+	for p in $(PACKAGES); do \
 	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -25,7 +46,7 @@ deps:
 	fi
 
 native: deps
-	$(CMAKE) -S . -B $(BUILD) -DWIN64_DIR=$(abspath $(BUILD))/win64
+	$(CMAKE) -S . -B $(BUILD) -DWIN64_DIR=$(abspath $(BUILD))/win64 -DBUILD_TESTING=ON
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 
 win32: deps

@@ -35,6 +35,7 @@
 #include "posix/posix.h"
 #include "posix/signals.h"
 #include "posix/unique_fd.h"
+#include "version.h"
 
 namespace {
 

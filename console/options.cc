@@ -2,8 +2,10 @@
 
 #include <cstring>
 
+#include "version.h"
+
 const char kUsageText[] =
-    "Norvelo plugin v0.2\n"
+    "Norvelo plugin v" NORVELO_RELEASE "\n"
     "Usage: norvelo [options] list\n"
     "-s device     I/O device (default: /dev/ttyS0)\n"
     "-r            scans recursively directory 'list'\n"

@@ -1,15 +1,25 @@
 # Targets of the tools, read by the top Makefile: make demo, install, package.
 
-# `man` shows the installed pages.
-DEB_PACKAGES += man-db
+# The demo needs the player and the emulator, the decoder and the encoder of
+# its tracks; the package the native build and, for the zip, the plug-in's.
+PACKAGES_demo     = $(PACKAGES_programs) mpg123 lame
+PACKAGES_install  = $(PACKAGES_native)
+PACKAGES_package  = $(PACKAGES_native) $(PACKAGES_win32)
 
 .PHONY: demo install package
 
 # The emulated control unit with the player on generated tracks. Leaving by
-# the quit key (the player's status 2) or Ctrl-C is a normal end.
+# the quit key (the player's status 2) or Ctrl-C is a normal end. The build
+# speaks only when it fails. A new tree leaves the tests out, so the demo
+# needs no GoogleTest; a tree made with them keeps them.
+DEMO_LOG := $(BUILD)/demo-build.log
 demo: deps
-	$(CMAKE) -S . -B $(BUILD) -DWIN64_DIR=$(abspath $(BUILD))/win64
-	$(CMAKE) --build $(BUILD) -j $(JOBS) --target norvelo-demo
+	@echo "Building the demo; its output goes to $(DEMO_LOG)."
+	@mkdir -p $(BUILD)
+	@{ $(CMAKE) -S . -B $(BUILD) -DWIN64_DIR=$(abspath $(BUILD))/win64 \
+	    $(if $(wildcard $(BUILD)/CMakeCache.txt),,-DBUILD_TESTING=OFF) && \
+	  $(CMAKE) --build $(BUILD) -j $(JOBS) --target norvelo-demo; } >$(DEMO_LOG) 2>&1 || \
+	{ cat $(DEMO_LOG); echo "The demo did not build: see above, or $(DEMO_LOG)."; exit 1; }
 	@PATH="$(abspath $(BUILD))/demo/bin:$$PATH" $(BUILD)/bin/norvelo-unit -- \
 	  $(abspath $(BUILD))/bin/norvelo $(abspath $(BUILD))/demo/tracks/*.mp3; \
 	  status=$$?; [ $$status -eq 0 ] || [ $$status -eq 2 ]

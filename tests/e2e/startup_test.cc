@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,9 @@ struct FailureCase {
   std::vector<std::string> args;  // "{dir}" stands for the test's directory
   std::string output;             // the whole standard output, "{dir}" as above
 };
+
+// Test listings and failure reports show the case by its name.
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 std::string Expand(std::string text, const std::string& dir) {
   for (size_t at = text.find("{dir}"); at != std::string::npos; at = text.find("{dir}"))

@@ -2,26 +2,37 @@
 # package). The plug-in's zip is made by the Makefile from the Windows build.
 set(man_gz)
 foreach(page norvelo norvelo-unit norvelo-learn norvelo-bridge)
-  set(gz ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1.gz)
+  # The page's header names the release.
+  set(page_file ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1)
+  configure_file(man/${page}.1.in ${page_file} @ONLY)
+  set(gz ${page_file}.gz)
   # Debian keeps manual pages compressed; -n leaves the time out of the file.
   add_custom_command(OUTPUT ${gz}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
-    COMMAND sh -c "gzip -9 -n -c \"$0\" > \"$1\"" ${CMAKE_CURRENT_SOURCE_DIR}/man/${page}.1 ${gz}
-    DEPENDS man/${page}.1
+    COMMAND sh -c "gzip -9 -n -c \"$0\" > \"$1\"" ${page_file} ${gz}
+    DEPENDS ${page_file}
     VERBATIM)
   list(APPEND man_gz ${gz})
 endforeach()
 add_custom_target(norvelo-man ALL DEPENDS ${man_gz})
-install(FILES ${man_gz} DESTINATION share/man/man1)
-install(FILES packaging/copyright DESTINATION share/doc/norvelo)
+install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The system services, installed but not enabled. Their units name the
-# programs where this installation puts them, so they are made at install time.
+# programs where this installation puts them, so they are made at install
+# time, with the installation's own prefix (make install, cpack). systemd
+# reads units from lib/systemd/system under /usr and /usr/local, never from
+# the multiarch folder that CMAKE_INSTALL_LIBDIR may name. The defaults files
+# stay in /etc/default whatever the prefix: the units read them from there.
+set(NORVELO_SYSTEMD_UNITDIR lib/systemd/system CACHE STRING
+    "Where the service units go, under the installation prefix")
 foreach(service norvelo norvelo-bridge)
   install(CODE "
-    set(NORVELO_BINDIR \"\${CMAKE_INSTALL_PREFIX}/bin\")
+    set(NORVELO_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+    if(NOT IS_ABSOLUTE \"\${NORVELO_BINDIR}\")
+      set(NORVELO_BINDIR \"\${CMAKE_INSTALL_PREFIX}/\${NORVELO_BINDIR}\")
+    endif()
     configure_file(\"${CMAKE_CURRENT_SOURCE_DIR}/packaging/${service}.service.in\"
-      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/system/${service}.service\" @ONLY)")
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${NORVELO_SYSTEMD_UNITDIR}/${service}.service\" @ONLY)")
   install(FILES packaging/${service}.default DESTINATION /etc/default RENAME ${service})
 endforeach()
 
