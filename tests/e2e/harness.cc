@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -439,11 +440,19 @@ size_t Session::CountCommand(const std::string& line) const {
 pid_t Session::FindBelow(const std::string& comm, bool childOnly) const {
   DIR* proc = opendir("/proc");
   if (!proc) return -1;
+  // A script takes its file's name before its exec: the decoder's wrapper is
+  // named like the decoder while it is still the shell, with the shell's
+  // descriptors.
+  char shell[PATH_MAX] = "";
+  if (realpath("/bin/sh", shell) == nullptr) shell[0] = '\0';
   pid_t found = -1;
   while (dirent* entry = readdir(proc)) {
     const pid_t pid = static_cast<pid_t>(atoi(entry->d_name));
-    if (pid <= 0 || ReadWholeFile("/proc/" + std::string(entry->d_name) + "/comm") != comm + "\n")
-      continue;
+    const std::string dir = "/proc/" + std::string(entry->d_name);
+    if (pid <= 0 || ReadWholeFile(dir + "/comm") != comm + "\n") continue;
+    char exe[PATH_MAX];
+    const ssize_t n = readlink((dir + "/exe").c_str(), exe, sizeof exe - 1);
+    if (n > 0 && std::string(exe, static_cast<size_t>(n)) == shell) continue;
     ProcStat stat;
     for (pid_t up = pid; up > 1 && found < 0 && ReadProcStat(up, stat); up = stat.parent) {
       if (stat.parent == pid_) found = pid;
