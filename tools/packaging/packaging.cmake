@@ -19,7 +19,8 @@ install(FILES packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The system services, installed but not enabled. Their units name the
 # programs where this installation puts them, so they are made at install
-# time, with the installation's own prefix (make install, cpack). systemd
+# time, with the installation's own prefix (make install, cpack), and get
+# mode 644 whatever the umask of the checkout was. systemd
 # reads units from lib/systemd/system under /usr and /usr/local, never from
 # the multiarch folder that CMAKE_INSTALL_LIBDIR may name. The defaults files
 # stay in /etc/default whatever the prefix: the units read them from there.
@@ -32,7 +33,8 @@ foreach(service norvelo norvelo-bridge)
       set(NORVELO_BINDIR \"\${CMAKE_INSTALL_PREFIX}/\${NORVELO_BINDIR}\")
     endif()
     configure_file(\"${CMAKE_CURRENT_SOURCE_DIR}/packaging/${service}.service.in\"
-      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${NORVELO_SYSTEMD_UNITDIR}/${service}.service\" @ONLY)")
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${NORVELO_SYSTEMD_UNITDIR}/${service}.service\" @ONLY
+      FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)")
   install(FILES packaging/${service}.default DESTINATION /etc/default RENAME ${service})
 endforeach()
 

@@ -48,6 +48,8 @@ grep -q "^RuntimeDirectory=lirc$" "$bridge" || fail "the bridge's socket folder 
 grep -q "^Conflicts=.*norvelo.service" "$bridge" || fail "the bridge does not conflict with the player"
 grep -q "^Conflicts=norvelo-bridge.service" "$unit" || fail "the player does not conflict with the bridge"
 for u in "$unit" "$bridge"; do
+  # systemd warns of, and some tools refuse, units anyone may write or run.
+  [ "$(stat -c %a "$u")" = 644 ] || fail "$(basename "$u") has mode $(stat -c %a "$u"), not 644"
   sed -n '/^User=/p;/^NoNewPrivileges=/,/^UMask=/p' "$u" >"$u.hardening"
 done
 cmp -s "$unit.hardening" "$bridge.hardening" || fail "the bridge's user or hardening differ from the player's"
