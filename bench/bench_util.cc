@@ -150,11 +150,8 @@ bool DrainPastNextFrame(int fd) {
 }
 
 int WaitExit(pid_t pid, int ms) {
-  for (int waited = 0; waited < ms; waited += 10) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    SleepMs(10);
-  }
+  int status = 0;
+  if (ReapWithin(pid, ms, &status)) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   kill(-pid, SIGKILL);
   waitpid(pid, nullptr, 0);
   return -1;

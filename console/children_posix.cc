@@ -64,14 +64,6 @@ void ReapKilledGroup(pid_t pgid) {
   }
 }
 
-void ReapKilled(pid_t pid) {
-  for (int waited = 0; waited < kKilledReapMs; waited += 5) {
-    const pid_t got = waitpid(pid, nullptr, WNOHANG);
-    if (got == pid || (got < 0 && errno != EINTR)) return;
-    SleepMs(5);
-  }
-}
-
 bool MakePipe(int fds[2]) { return pipe2(fds, O_CLOEXEC) == 0; }
 
 // The decoder itself goes by the name: "C.UTF-8", "de_DE.utf8".
@@ -115,7 +107,7 @@ pid_t ChildProcess::Fork(bool ownGroup, int keepA, int keepB) {
     if (ownGroup_)
       ReapKilledGroup(pid_);
     else if (!ended_)
-      ReapKilled(pid_);
+      ReapWithin(pid_, kKilledReapMs);
     pid_ = -1;
   }
   const pid_t parent = getpid();

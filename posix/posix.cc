@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/wait.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <time.h>
@@ -24,6 +25,17 @@ uint64_t MonotonicMs() { return MonotonicUs() / 1000u; }
 void SleepUs(uint64_t us) {
   const timespec ts = {static_cast<time_t>(us / 1000000u), static_cast<long>(us % 1000000u) * 1000L};
   nanosleep(&ts, nullptr);
+}
+
+bool ReapWithin(pid_t pid, int timeoutMs, int* status) {
+  const uint64_t end = MonotonicMs() + static_cast<uint64_t>(timeoutMs > 0 ? timeoutMs : 0);
+  for (;;) {
+    const pid_t got = waitpid(pid, status, WNOHANG);
+    if (got == pid) return true;
+    if (got < 0 && errno != EINTR) return false;  // not a child of ours, or reaped before
+    if (MonotonicMs() >= end) return false;
+    SleepMs(5);
+  }
 }
 
 bool WriteAll(int fd, std::string_view data, int timeoutMs) {

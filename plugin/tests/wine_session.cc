@@ -39,11 +39,8 @@ int RunToEnd(const std::vector<std::string>& args, int timeoutMs) {
     execv(args[0].c_str(), ArgvOf(args).data());
     _exit(127);
   }
-  for (int waited = 0; waited < timeoutMs; waited += 20) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    SleepMs(20);
-  }
+  int status = 0;
+  if (ReapWithin(pid, timeoutMs, &status)) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
   return -1;

@@ -8,11 +8,9 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "posix/posix.h"
 
@@ -30,16 +28,6 @@ void WriteFile(const std::string& path, const std::string& text) {
 bool OnPath(const char* program) {
   const std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
   return system(command.c_str()) == 0;
-}
-
-// Waits for the child up to ms milliseconds; true when it has ended.
-bool Reaped(pid_t pid, int ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    if (waitpid(pid, nullptr, WNOHANG) == pid) return true;
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
 }
 
 }  // namespace
@@ -106,15 +94,15 @@ bool SoundServer::Start() {
   }
   if (log >= 0) close(log);
   pid_ = pid;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartMs);
-  while (std::chrono::steady_clock::now() < end) {
+  const uint64_t end = MonotonicMs() + kStartMs;
+  while (MonotonicMs() < end) {
     if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
       pid_ = -1;
       return false;
     }
     if (Pactl("info").find("Default Sink: " + std::string(kSink)) != std::string::npos)
       return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    SleepMs(50);
   }
   Stop();
   return false;
@@ -123,9 +111,9 @@ bool SoundServer::Start() {
 void SoundServer::Stop() {
   if (pid_ <= 0) return;
   kill(pid_, SIGTERM);
-  if (!Reaped(pid_, kStopGraceMs)) {
+  if (!ReapWithin(pid_, kStopGraceMs)) {
     kill(pid_, SIGKILL);
-    Reaped(pid_, kStopGraceMs);
+    ReapWithin(pid_, kStopGraceMs);
   }
   pid_ = -1;
   std::error_code ignored;
