@@ -150,7 +150,7 @@ bool DrainPastNextFrame(int fd) {
 }
 
 int WaitExit(pid_t pid, int ms) {
-  int status = 0;
+  int status = -1;  // one that did not exit
   if (ReapWithin(pid, ms, &status)) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   kill(-pid, SIGKILL);
   waitpid(pid, nullptr, 0);

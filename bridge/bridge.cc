@@ -135,6 +135,8 @@ class Bridge {
   void Queue(int id, const std::string& text);
   void Flush(int id, Client& client);
   void Drop(int id, const char* why);
+  // Closes a client that left or is dropped; how ends its trace line.
+  void Close(int id, Client& client, const std::string& how, uint64_t nowMs);
   void DeliverMessages();
   void ReadLine(uint64_t nowMs);
   void HandleFrame(const uint8_t frame[2], uint64_t nowMs);
@@ -226,12 +228,15 @@ void Bridge::Flush(int id, Client& client) {
 void Bridge::Drop(int id, const char* why) {
   auto it = clients_.find(id);
   if (it == clients_.end() || it->second.dead) return;
-  Client& client = it->second;
+  Close(id, it->second, std::string("dropped: ") + why, MonotonicMs());
+}
+
+void Bridge::Close(int id, Client& client, const std::string& how, uint64_t nowMs) {
   client.dead = true;
   client.fd.Reset();
   client.out.clear();
-  if (client.lcd) display_.Disconnect(id, MonotonicMs());
-  Trace("%s client %d dropped: %s\n", client.lcd ? "Display" : "Key", id, why);
+  if (client.lcd) display_.Disconnect(id, nowMs);
+  Trace("%s client %d %s\n", client.lcd ? "Display" : "Key", id, how.c_str());
 }
 
 void Bridge::DeliverMessages() {
@@ -242,13 +247,7 @@ void Bridge::ReadClient(int id, Client& client, uint64_t nowMs) {
   char buffer[16384];
   // One read a pass: a client that floods waits its turn behind the others.
   const ssize_t n = read(client.fd.Get(), buffer, sizeof buffer);
-  if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-    client.dead = true;
-    client.fd.Reset();
-    if (client.lcd) display_.Disconnect(id, nowMs);
-    Trace("%s client %d left\n", client.lcd ? "Display" : "Key", id);
-    return;
-  }
+  if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return Close(id, client, "left", nowMs);
   if (n < 0) return;
   LineReader::Result got = client.reader.Feed(buffer, static_cast<size_t>(n));
   if (!client.lcd) {

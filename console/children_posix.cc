@@ -54,16 +54,6 @@ void CloseAllBut(std::initializer_list<int> keep) {
   if (count == 256) CloseAllBut(keep);  // more than one listing's worth
 }
 
-// Waits for the members of a process group that were sent SIGKILL.
-void ReapKilledGroup(pid_t pgid) {
-  for (int waited = 0; waited < kKilledReapMs; waited += 5) {
-    const pid_t got = waitpid(-pgid, nullptr, WNOHANG);
-    if (got > 0) continue;
-    if (got < 0 && errno != EINTR) return;  // none left
-    SleepMs(5);
-  }
-}
-
 bool MakePipe(int fds[2]) { return pipe2(fds, O_CLOEXEC) == 0; }
 
 // The decoder itself goes by the name: "C.UTF-8", "de_DE.utf8".
@@ -104,10 +94,8 @@ bool ChildProcess::Ended() {
 pid_t ChildProcess::Fork(bool ownGroup, int keepA, int keepB) {
   if (pid_ > 0) {
     Stop(true);
-    if (ownGroup_)
-      ReapKilledGroup(pid_);
-    else if (!ended_)
-      ReapWithin(pid_, kKilledReapMs);
+    // The decoder's whole group, what its shell left behind included.
+    if (ownGroup_ || !ended_) ReapWithin(ownGroup_ ? -pid_ : pid_, kKilledReapMs);
     pid_ = -1;
   }
   const pid_t parent = getpid();
@@ -184,14 +172,10 @@ void DecoderProcess::ClosePipes() {
 
 bool DecoderProcess::Start() {
   ClosePipes();
-  int out[2], in[2];
-  if (!MakePipe(out)) {
-    Trace("Unable to create mpg123 stdin/out pipe!\n\n");
-    return false;
-  }
-  if (!MakePipe(in)) {
-    close(out[0]);
-    close(out[1]);
+  int out[2] = {-1, -1}, in[2] = {-1, -1};
+  if (!MakePipe(out) || !MakePipe(in)) {
+    for (int fd : out)
+      if (fd >= 0) close(fd);
     Trace("Unable to create mpg123 stdin/out pipe!\n\n");
     return false;
   }

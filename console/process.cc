@@ -3,10 +3,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 
 #include "console/children.h"
@@ -26,24 +24,9 @@
 
 namespace {
 
-// True when no process below the player is left; reaps those that have ended.
-bool ReapEnded() {
-  for (;;) {
-    const pid_t pid = waitpid(-1, nullptr, WNOHANG);
-    if (pid > 0) continue;
-    return pid < 0 && errno == ECHILD;
-  }
-}
-
 // Waits at most ms for every process below the player to end, the decoder
 // behind its shell included (the player is its subreaper).
-bool AllEndedWithin(int ms) {
-  for (int waited = 0;; waited += 10) {
-    if (ReapEnded()) return true;
-    if (waited >= ms) return false;
-    SleepMs(10);
-  }
-}
+bool AllEndedWithin(int ms) { return ReapWithin(-1, ms); }
 
 // The running player: its state, its two children and the ways it ends.
 class Spine {

@@ -33,8 +33,10 @@ void Attach(int fd) {
   fcntl(fd, F_SETFL, O_ASYNC);
 }
 
+timespec Timeout(int ms) { return {ms / 1000, (ms % 1000) * 1000000L}; }
+
 void SleepWithSignals(int ms, const sigset_t& waitMask) {
-  timespec timeout = {ms / 1000, (ms % 1000) * 1000000L};
+  const timespec timeout = Timeout(ms);
   ppoll(nullptr, 0, &timeout, &waitMask);
 }
 }  // namespace
@@ -66,7 +68,7 @@ void RXthread(int serialFd, int commOut, const std::string& serport) {
     bool hungUp = false;
     while (wait_flag.load()) {
       const int left = assembler.Expire(MonotonicMs());
-      timespec timeout = {left / 1000, (left % 1000) * 1000000L};
+      const timespec timeout = Timeout(left);
       // The line itself is watched too: a hang-up sends no notification, and
       // a dead line must be closed rather than read in a loop.
       pollfd line = {fd, POLLIN, 0};

@@ -27,12 +27,18 @@ void SleepUs(uint64_t us) {
   nanosleep(&ts, nullptr);
 }
 
-bool ReapWithin(pid_t pid, int timeoutMs, int* status) {
+bool ReapWithin(pid_t which, int timeoutMs, int* status) {
   const uint64_t end = MonotonicMs() + static_cast<uint64_t>(timeoutMs > 0 ? timeoutMs : 0);
   for (;;) {
-    const pid_t got = waitpid(pid, status, WNOHANG);
-    if (got == pid) return true;
-    if (got < 0 && errno != EINTR) return false;  // not a child of ours, or reaped before
+    int reaped = 0;
+    const pid_t got = waitpid(which, &reaped, WNOHANG);
+    if (got > 0) {
+      if (status != nullptr) *status = reaped;
+      if (got == which) return true;
+      continue;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return errno == ECHILD;
     if (MonotonicMs() >= end) return false;
     SleepMs(5);
   }

@@ -23,10 +23,11 @@ uint64_t MonotonicMs();
 void SleepUs(uint64_t us);
 inline void SleepMs(int ms) { SleepUs(ms > 0 ? static_cast<uint64_t>(ms) * 1000u : 0); }
 
-// Waits up to timeoutMs for the child to end, and reaps it. False when it
-// still runs, or is no child to reap; status, when given, gets what waitpid
-// says of it.
-bool ReapWithin(pid_t pid, int timeoutMs, int* status = nullptr);
+// Reaps the children that which names, as waitpid's first argument does (a
+// pid, minus a process group, or -1 for every child), as they end, for at
+// most timeoutMs. True once none of them is left; status, when given, gets
+// what waitpid said of the last one reaped.
+bool ReapWithin(pid_t which, int timeoutMs, int* status = nullptr);
 
 // Writes everything, waiting out EINTR and a full non-blocking descriptor for
 // at most timeoutMs. False when the descriptor refused or stayed full.

@@ -39,7 +39,7 @@ int RunToEnd(const std::vector<std::string>& args, int timeoutMs) {
     execv(args[0].c_str(), ArgvOf(args).data());
     _exit(127);
   }
-  int status = 0;
+  int status = -1;  // one that did not exit
   if (ReapWithin(pid, timeoutMs, &status)) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
