@@ -15,10 +15,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "console/keymap.h"
+#include "posix/keymap.h"
 #include "link/display_reader.h"
 #include "link/link.h"
 #include "posix/posix.h"
+#include "tests/support/proc.h"
 
 bool Pty::Open() {
   master = OpenPtyMaster(slave);

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "console/keymap.h"
-#include "posix/temp_dir.h"
+#include "posix/keymap.h"
+#include "tests/support/temp_dir.h"
 
 struct Pty {
   int master = -1;

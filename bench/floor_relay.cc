@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "console/serial.h"
+#include "posix/serial.h"
 #include "link/link.h"
 
 int main(int argc, char* argv[]) {

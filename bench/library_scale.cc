@@ -15,6 +15,7 @@
 
 #include "bench/bench_util.h"
 #include "posix/posix.h"
+#include "tests/support/proc.h"
 
 namespace {
 

@@ -27,6 +27,7 @@
 #include "link/display_reader.h"
 #include "link/link.h"
 #include "posix/posix.h"
+#include "tests/support/proc.h"
 #include "sound_server.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "console/keymap.h"
+#include "posix/keymap.h"
 
 constexpr char kRemoteName[] = "norvelo";
 

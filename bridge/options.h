@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "console/keymap.h"
-#include "console/serial.h"
+#include "posix/keymap.h"
+#include "posix/serial.h"
 
 struct BridgeOptions {
   std::string serport = kDefaultSerport;

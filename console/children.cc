@@ -1,6 +1,6 @@
 #include "console/children.h"
 
-#include "console/trace.h"
+#include "posix/trace.h"
 
 bool RestartBound::Take(uint32_t nowMs) {
   int kept = 0;

@@ -16,7 +16,7 @@
 #include "console/children.h"
 #include "console/receiver.h"
 #include "posix/posix.h"
-#include "console/trace.h"
+#include "posix/trace.h"
 #include "posix/signals.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include "console/display.h"
 #include "console/mixer.h"
 #include "console/player.h"
-#include "console/trace.h"
+#include "posix/trace.h"
 #include "console/transport.h"
-#include "console/trim.h"
+#include "posix/trim.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "console/display.h"
 #include "console/mixer.h"
 #include "console/player.h"
-#include "console/trace.h"
+#include "posix/trace.h"
 #include "console/transport.h"
 #include "link/link.h"
 

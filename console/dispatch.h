@@ -4,14 +4,11 @@
 
 #include <cstdint>
 
-#include "console/keymap.h"
+#include "posix/keymap.h"
 #include "console/next.h"
 #include "link/keys.h"
 
 struct PlayerState;
-
-// A held key's frames within this of each other are one press.
-constexpr uint32_t kRepeatWindowMs = 300;
 
 // What the key handling keeps from one key to the next, changed only here.
 struct KeyState {

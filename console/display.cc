@@ -2,11 +2,9 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 
 #include "console/clock.h"
 #include "console/player.h"
-#include "console/trace.h"
 #include "link/link.h"
 
 namespace {
@@ -23,15 +21,6 @@ int WholeSeconds(float seconds) {
   return static_cast<int>(seconds);
 }
 }  // namespace
-
-DisplayCharset DisplayCharsetFromEnvironment() {
-  DisplayCharset charset;
-  const char* value = getenv(kDisplayCharsetVariable);
-  if (!ParseDisplayCharset(value, charset))
-    Trace("%s=%s is not latin1, ascii or raw: titles are shown in latin1\n",
-          kDisplayCharsetVariable, Printable(value).c_str());
-  return charset;
-}
 
 void ShowTitle(DisplayState& display, const std::string& title) {
   display.title = ToDisplayCharset(title, display.charset);

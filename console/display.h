@@ -26,10 +26,6 @@ struct DisplayState {
   TitleTicker ticker;
 };
 
-// The charset NORVELO_DISPLAY_CHARSET chooses, for the player and the bridge;
-// a value that names none is said, and latin1 taken.
-DisplayCharset DisplayCharsetFromEnvironment();
-
 // A new title for line 1: converted whole to the display's characters, so
 // that the cut to kTitleMax counts those.
 void ShowTitle(DisplayState& display, const std::string& title);

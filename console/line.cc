@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "console/serial.h"
+#include "posix/serial.h"
 
 uint64_t LineWaitUs(const SerialLine& line, uint64_t nowUs) { return line.pacer.WaitUs(nowUs); }
 

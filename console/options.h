@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "console/keymap.h"
-#include "console/serial.h"
+#include "posix/keymap.h"
+#include "posix/serial.h"
 
 struct Options {
   std::string serport = kDefaultSerport;

@@ -14,9 +14,9 @@
 #include <set>
 #include <utility>
 
-#include "console/lines.h"
-#include "console/trace.h"
-#include "console/trim.h"
+#include "posix/lines.h"
+#include "posix/trace.h"
+#include "posix/trim.h"
 #include "posix/posix.h"
 
 namespace {

@@ -17,8 +17,9 @@
 #include "console/player.h"
 #include "console/playlist.h"
 #include "console/receiver.h"
-#include "console/serial.h"
-#include "console/trace.h"
+#include "posix/serial.h"
+#include "posix/trace.h"
+#include "posix/display_charset.h"
 #include "posix/posix.h"
 #include "posix/signals.h"
 

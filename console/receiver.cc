@@ -9,7 +9,7 @@
 #include <atomic>
 #include <cerrno>
 
-#include "console/serial.h"
+#include "posix/serial.h"
 #include "link/keys.h"
 #include "posix/posix.h"
 

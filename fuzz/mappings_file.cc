@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "console/keymap.h"
-#include "console/trace.h"
+#include "posix/keymap.h"
+#include "posix/trace.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

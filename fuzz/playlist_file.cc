@@ -10,8 +10,8 @@
 #include <string>
 
 #include "console/playlist.h"
-#include "console/trace.h"
-#include "console/trim.h"
+#include "posix/trace.h"
+#include "posix/trim.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

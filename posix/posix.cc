@@ -11,8 +11,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 uint64_t MonotonicUs() {
   timespec ts{};
@@ -60,35 +58,6 @@ bool WriteAll(int fd, std::string_view data, int timeoutMs) {
     poll(&p, 1, left);
   }
   return true;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool ReadProcStat(pid_t pid, ProcStat& out) {
-  const std::string stat = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
-  // The name in parentheses may hold anything, blanks and parentheses too.
-  const size_t paren = stat.rfind(')');
-  int parent = 0, group = 0;
-  unsigned long utime = 0, stime = 0;
-  if (paren == std::string::npos ||
-      sscanf(stat.c_str() + paren + 1, " %c %d %d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu",
-             &out.state, &parent, &group, &utime, &stime) != 5)
-    return false;
-  out.parent = static_cast<pid_t>(parent);
-  out.group = static_cast<pid_t>(group);
-  out.cpuSeconds = static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-  return true;
-}
-
-long ProcStatusNumber(pid_t pid, const std::string& field) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  const std::string prefix = field + ":";
-  for (std::string line; std::getline(status, line);)
-    if (line.compare(0, prefix.size(), prefix) == 0) return atol(line.c_str() + prefix.size());
-  return -1;
 }
 
 std::vector<char*> ArgvOf(const std::vector<std::string>& args) {

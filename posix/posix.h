@@ -1,5 +1,5 @@
-// Small POSIX helpers of the Linux programs (the player, the bridge, the
-// tools) and of their tests and benches.
+// Small POSIX helpers of the Linux programs: the player, the bridge, the
+// learner and the emulated unit.
 #pragma once
 
 #include <dirent.h>
@@ -51,22 +51,6 @@ void MakeRaw(int fd);
 // closed, so that the next descriptor opened cannot take their place (traces
 // written into a serial line or a client's socket).
 void OpenStandardDescriptors();
-
-// The bytes of a file, or "" when it cannot be read.
-std::string ReadWholeFile(const std::string& path);
-
-// What /proc/<pid>/stat says of a process.
-struct ProcStat {
-  char state = '?';  // 'Z' for one that ended and waits to be reaped
-  pid_t parent = 0;
-  pid_t group = 0;
-  double cpuSeconds = 0;  // user and system time
-};
-bool ReadProcStat(pid_t pid, ProcStat& out);
-
-// A number from /proc/<pid>/status by its field's name ("VmRSS" and "VmHWM"
-// in kB, "voluntary_ctxt_switches"), or -1.
-long ProcStatusNumber(pid_t pid, const std::string& field);
 
 // A stdio file and a directory listing that close themselves.
 struct FileCloser {

@@ -15,6 +15,7 @@
 
 #include "link/link.h"
 #include "posix/posix.h"
+#include "tests/support/proc.h"
 
 namespace fs = std::filesystem;
 

@@ -11,7 +11,7 @@
 #include "console/clock.h"
 #include "console/mixer.h"
 #include "console/player.h"
-#include "console/trace.h"
+#include "posix/trace.h"
 #include "posix/posix.h"
 
 // The monotonic time moves with the tick, always forward (a tick set back

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <fstream>
 
-#include "console/keymap.h"
+#include "posix/keymap.h"
 #include "console/options.h"
-#include "console/trace.h"
+#include "posix/trace.h"
 #include "fixture.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <fstream>
 
 #include "console/playlist.h"
-#include "console/trace.h"
+#include "posix/trace.h"
 #include "fixture.h"
-#include "console/trim.h"
+#include "posix/trim.h"
 
 namespace {
 class TempTree {

@@ -15,7 +15,8 @@
 
 #include "link/display_reader.h"
 #include "posix/posix.h"
-#include "posix/temp_dir.h"
+#include "tests/support/proc.h"
+#include "tests/support/temp_dir.h"
 
 namespace e2e {
 

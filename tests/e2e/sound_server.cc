@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "posix/posix.h"
+#include "tests/support/proc.h"
 
 namespace e2e {
 namespace {

@@ -6,8 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "console/dispatch.h"
-#include "console/keymap.h"
+#include "posix/keymap.h"
 #include "link/keys.h"
 
 struct LearnOutcome {

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "console/clock.h"
-#include "console/serial.h"
+#include "posix/posix.h"
+#include "posix/serial.h"
 #include "link/keys.h"
 #include "posix/unique_fd.h"
 #include "tools/learn/learner.h"
@@ -24,6 +24,10 @@ void Prompt(const Learner& learner) {
   printf("[%2d/%d] %-15s ", learner.Slot() + 1, kKeySlots, KeySlotName(learner.Slot()));
   fflush(stdout);
 }
+
+// The repeat window and a lone byte's expiry measure intervals only: a clock
+// that the wall clock's steps cannot move.
+uint32_t LearnerTick() { return static_cast<uint32_t>(MonotonicMs()); }
 
 // Says what became of one key or Enter; true when the prompt is due again.
 bool Report(const LearnOutcome& outcome) {
@@ -80,7 +84,7 @@ int main(int argc, char* argv[]) {
   bool keyboard = true;
   Prompt(learner);
   while (!learner.Finished()) {
-    const int lone = assembler.Expire(GetTickCount());
+    const int lone = assembler.Expire(LearnerTick());
     pollfd fds[2] = {{serial.Get(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
     if (poll(fds, keyboard ? 2 : 1, lone) < 0 && errno != EINTR) break;
     if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
@@ -92,8 +96,9 @@ int main(int argc, char* argv[]) {
       uint8_t bytes[2], frame[2];
       ssize_t n;
       while (!learner.Finished() && (n = read(serial.Get(), bytes, assembler.Wanted())) > 0) {
-        if (assembler.Take(bytes, static_cast<int>(n), GetTickCount(), frame) &&
-            Report(learner.OnFrame(frame[0], frame[1], GetTickCount())) && !learner.Finished())
+        const uint32_t now = LearnerTick();
+        if (assembler.Take(bytes, static_cast<int>(n), now, frame) &&
+            Report(learner.OnFrame(frame[0], frame[1], now)) && !learner.Finished())
           Prompt(learner);
       }
     }

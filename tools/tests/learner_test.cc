@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "console/trace.h"
+#include "posix/trace.h"
 #include "link/link.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "console/keymap.h"
+#include "posix/keymap.h"
 #include "link/link.h"
 
 // A held RC-5 key sends its frame again every 114 ms.

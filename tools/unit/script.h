@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "console/keymap.h"
+#include "posix/keymap.h"
 #include "tools/unit/remote.h"
 
 // Longest single wait or hold; longer ones are refused rather than wrapped.

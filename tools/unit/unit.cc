@@ -19,8 +19,8 @@
 #include <fstream>
 #include <iostream>
 
-#include "console/keymap.h"
-#include "console/trace.h"
+#include "posix/keymap.h"
+#include "posix/trace.h"
 #include "link/display_reader.h"
 #include "link/link.h"
 #include "posix/posix.h"

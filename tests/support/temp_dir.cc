@@ -1,4 +1,4 @@
-#include "posix/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 #include <ftw.h>
 #include <sys/stat.h>

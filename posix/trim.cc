@@ -1,4 +1,4 @@
-#include "console/trim.h"
+#include "posix/trim.h"
 
 namespace {
 bool IsBlank(unsigned char c) { return c <= 0x20; }

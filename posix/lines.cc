@@ -1,4 +1,4 @@
-#include "console/lines.h"
+#include "posix/lines.h"
 
 bool ReadLine(FILE* file, std::string& line, size_t keep, bool& cut) {
   line.clear();

@@ -27,6 +27,10 @@ enum KeySlot : int {
 };
 
 constexpr int kKeySlots = 24;
+
+// A held key's frames within this of each other are one press, for the
+// player and the learner alike, so that a learnt file plays back as learnt.
+constexpr uint32_t kRepeatWindowMs = 300;
 using KeyMap = std::array<uint16_t, kKeySlots>;
 
 KeyMap DefaultKeys();

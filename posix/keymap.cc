@@ -1,12 +1,12 @@
-#include "console/keymap.h"
+#include "posix/keymap.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 
-#include "console/lines.h"
-#include "console/trace.h"
-#include "console/trim.h"
+#include "posix/lines.h"
+#include "posix/trace.h"
+#include "posix/trim.h"
 #include "posix/posix.h"
 
 namespace {

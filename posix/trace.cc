@@ -1,4 +1,4 @@
-#include "console/trace.h"
+#include "posix/trace.h"
 
 #include <unistd.h>
 

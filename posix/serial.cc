@@ -1,4 +1,4 @@
-#include "console/serial.h"
+#include "posix/serial.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "console/trace.h"
+#include "posix/trace.h"
 
 namespace {
 // What a descriptor that is no terminal stands for, as a user would name it.
