@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 class Child;
@@ -33,6 +34,8 @@ struct EngineEvent {
   PlayState state = PlayState::kStopped;
   int entry = -1;
   int volume = -1;
+  // kTitle of an entry without tags: the player shows the entry's file name.
+  bool untagged = false;
 
   static EngineEvent Of(Kind kind, std::string text = std::string()) {
     EngineEvent event;
