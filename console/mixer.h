@@ -5,9 +5,10 @@
 // own volume where the player can reach no mixer at all.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
+
+#include "console/engine.h"
 
 struct Mixer {
   virtual ~Mixer() = default;
@@ -56,28 +57,26 @@ class AlsaMixer : public Mixer {
   std::unique_ptr<Handle> handle_;
 };
 
-// The decoder's own volume: "VOLUME n" in its remote-control mode, answered
-// with "@V n.000000%". Set and get never wait for the answer; the last value
-// set stands until the decoder reports one.
-class DecoderMixer : public Mixer {
+// The engine's own volume: the decoder's "VOLUME n", a music server's mixer,
+// a desktop player's Volume. Set and get never wait for an answer; the last
+// value set stands until the engine reports one.
+class EngineMixer : public Mixer {
  public:
-  // Writes one command line, given without its line feed, to the decoder.
-  using Send = std::function<void(const std::string& line)>;
-  explicit DecoderMixer(Send send) : send_(std::move(send)) {}
-  // The decoder starts at its full volume, 100.
+  explicit EngineMixer(Engine& engine) : engine_(engine) {}
+  // 100 until the engine says otherwise: a decoder starts at its full volume.
   int GetVolume() override { return volume_; }
-  // Volumes above 100 are sent as 100: the decoder would amplify and clip.
+  // Volumes above 100 are set as 100: a decoder would amplify and clip. -1
+  // when the engine has no volume of its own.
   int SetVolume(int volume) override;
-  // A status line from the decoder, without its line feed: true when it was
-  // the volume answer, which then becomes the volume.
-  bool OnDecoderLine(const std::string& line);
-  // The decoder said it is ready. One started in place of a decoder that
-  // ended is at its full volume again: the volume set last, if any, is sent
+  // The engine reported its volume.
+  void OnVolume(int volume) { volume_ = volume; }
+  // The engine said it is ready. A decoder started in place of one that
+  // ended is at its full volume again: the volume set last, if any, is set
   // once more, so that the music does not come back louder than it was.
-  void DecoderReady();
+  void EngineReady();
 
  private:
-  Send send_;
+  Engine& engine_;
   int volume_ = 100;
   bool set_ = false;  // a volume was set since the start
 };
@@ -85,13 +84,14 @@ class DecoderMixer : public Mixer {
 struct ChosenMixer {
   std::unique_ptr<Mixer> mixer;
   // For the start-up trace "Mixer: <name>": "OSS /dev/mixer",
-  // "ALSA default Master", "decoder".
+  // "ALSA default Master", "decoder" (the engine's own).
   std::string name;
-  // The decoder's volume, when that was chosen: it wants the decoder's lines.
-  DecoderMixer* decoder = nullptr;
+  // The engine's volume, when that was chosen: it wants the engine's reports.
+  EngineMixer* engine = nullptr;
 };
 
 // Run once at start-up: OSS when its device opens, else the ALSA device when
-// it has the element, else the decoder's volume through send.
-ChosenMixer ChooseMixer(DecoderMixer::Send send, const std::string& ossDevice = "/dev/mixer",
+// it has the element, else the engine's own volume. An engine with a list of
+// its own (a music server, a desktop player) always uses its own volume.
+ChosenMixer ChooseMixer(Engine& engine, const std::string& ossDevice = "/dev/mixer",
                         const std::string& alsaDevice = "default");

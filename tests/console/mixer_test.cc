@@ -6,7 +6,9 @@
 
 #include <fstream>
 
+#include "console/decoder.h"
 #include "console/mixer.h"
+#include "fake_engine.h"
 #include "sound_server.h"
 
 namespace {
@@ -60,8 +62,7 @@ TEST_F(SoundServerTest, AlsaMixerFollowsTheSinkAndOutlivesAServerRestart) {
 }
 
 TEST_F(SoundServerTest, OssFirstThenAlsaThenTheDecoder) {
-  std::vector<std::string> sent;
-  const auto send = [&sent](const std::string& line) { sent.push_back(line); };
+  FakeEngine send;
   const std::string noOss = server_.folder() + "/no-mixer";
 
   char oss[] = "/tmp/norvelo-oss.XXXXXX";
@@ -71,7 +72,7 @@ TEST_F(SoundServerTest, OssFirstThenAlsaThenTheDecoder) {
   ChosenMixer chosen = ChooseMixer(send, oss);
   unlink(oss);
   EXPECT_EQ(chosen.name, std::string("OSS ") + oss);
-  EXPECT_EQ(chosen.decoder, nullptr);
+  EXPECT_EQ(chosen.engine, nullptr);
 
   chosen = ChooseMixer(send, noOss);
   EXPECT_EQ(chosen.name, "ALSA default Master");
@@ -84,20 +85,29 @@ TEST_F(SoundServerTest, OssFirstThenAlsaThenTheDecoder) {
   server_.Stop();
   chosen = ChooseMixer(send, noOss);
   EXPECT_EQ(chosen.name, "decoder");
-  ASSERT_NE(chosen.decoder, nullptr);
-  EXPECT_EQ(chosen.decoder, chosen.mixer.get());
+  ASSERT_NE(chosen.engine, nullptr);
+  EXPECT_EQ(chosen.engine, chosen.mixer.get());
   chosen.mixer->SetVolume(35);
-  EXPECT_EQ(sent, std::vector<std::string>{"VOLUME 35"});
+  EXPECT_EQ(send.Take(), std::vector<std::string>{"volume 35"});
+  // An engine with a list of its own uses its own volume, whatever else there is.
+  send.ownList = true;
+  server_.Start();
+  EXPECT_EQ(ChooseMixer(send, noOss).name, "fake");
 }
 
-TEST(DecoderMixer, SendsVolumeAndTakesTheRecordedAnswers) {
-  std::vector<std::string> sent;
-  DecoderMixer mixer([&sent](const std::string& line) { sent.push_back(line); });
+TEST(EngineMixer, SetsTheEnginesVolumeAndTakesTheRecordedAnswers) {
+  FakeEngine engine;
+  EngineMixer mixer(engine);
   EXPECT_EQ(mixer.GetVolume(), 100);  // the decoder starts at full volume
+  mixer.EngineReady();                // nothing set yet: nothing to set again
   EXPECT_EQ(mixer.SetVolume(45), 45);
   EXPECT_EQ(mixer.GetVolume(), 45);  // before the answer comes
   EXPECT_EQ(mixer.SetVolume(250), 100);
-  EXPECT_EQ(sent, (std::vector<std::string>{"VOLUME 45", "VOLUME 100"}));
+  mixer.EngineReady();  // a new decoder gets the volume set last
+  EXPECT_EQ(engine.Take(), (std::vector<std::string>{"volume 45", "volume 100", "volume 100"}));
+  engine.hasVolume = false;
+  EXPECT_EQ(mixer.SetVolume(50), -1);
+  EXPECT_EQ(mixer.GetVolume(), 100);
 
   std::ifstream file(NORVELO_TEST_DATA "/mpg123-1.31-volume-utf8.txt");
   ASSERT_TRUE(file.good());
@@ -105,19 +115,18 @@ TEST(DecoderMixer, SendsVolumeAndTakesTheRecordedAnswers) {
   size_t others = 0;
   for (std::string line; std::getline(file, line);) {
     if (line.compare(0, 2, "< ") != 0) continue;
-    if (mixer.OnDecoderLine(line.substr(2)))
-      volumes.push_back(mixer.GetVolume());
+    const int volume = DecoderVolume(line.substr(2));
+    if (volume >= 0)
+      volumes.push_back(volume);
     else
       ++others;
   }
   // 40, 100, 0, then 150: the decoder amplifies, the player's range ends at 100.
   EXPECT_EQ(volumes, (std::vector<int>{40, 100, 0, 100}));
   EXPECT_EQ(others, 11u);  // "@E Unknown command ... VOLUME" and the rest are not answers
-  EXPECT_TRUE(mixer.OnDecoderLine("@V 33.500000%"));
-  EXPECT_EQ(mixer.GetVolume(), 34);
-  EXPECT_FALSE(mixer.OnDecoderLine("@V"));
-  EXPECT_FALSE(mixer.OnDecoderLine("@V x%"));
-  EXPECT_EQ(mixer.GetVolume(), 34);
+  EXPECT_EQ(DecoderVolume("@V 33.500000%"), 34);
+  EXPECT_EQ(DecoderVolume("@V"), -1);
+  EXPECT_EQ(DecoderVolume("@V x%"), -1);
 }
 
 }  // namespace
