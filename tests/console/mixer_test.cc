@@ -86,18 +86,17 @@ TEST_F(SoundServerTest, AlsaMixerOfAStoppedServerIsAbsentUntilItAnswersAgain) {
   EXPECT_EQ(mixer.SetVolume(40), -1);
   EXPECT_EQ(mixer.GetVolume(), 255);  // the set still hangs: not even tried
   EXPECT_EQ(mixer.SetVolume(30), -1);
-  {
-    // Opened while the server is stopped: none, and it ends without waiting.
-    AlsaMixer late;
-    EXPECT_FALSE(late.Open());
-  }
+  AlsaMixer late;  // opened while the server is stopped: none
+  EXPECT_FALSE(late.Open());
   server_.Resume();
   EXPECT_EQ(Settled([&mixer] { return mixer.SetVolume(20); }, 20), 20);
   EXPECT_EQ(server_.SinkVolume(), 20);
+  EXPECT_EQ(Settled([&late] { return late.Open() ? 1 : 0; }, 1), 1);
   EXPECT_EQ(trace.text,
             "Mixer not answering: ALSA default Master\n"
             "Mixer not answering: ALSA default\n"
-            "Mixer answering again: ALSA default Master\n");
+            "Mixer answering again: ALSA default Master\n"
+            "Mixer answering again: ALSA default\n");
 }
 
 TEST_F(SoundServerTest, OssFirstThenAlsaThenTheDecoder) {
