@@ -64,7 +64,7 @@ class AlsaMixer : public Mixer {
   std::string device_;
   std::string element_;
   bool answering_ = true;
-  std::shared_ptr<Device> open_;  // used on the worker thread alone
+  std::shared_ptr<Device> alsa_;  // touched on the worker thread alone
   std::unique_ptr<BoundedWorker> worker_;
 };
 

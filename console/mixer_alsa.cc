@@ -130,20 +130,20 @@ int AlsaMixer::Device::Set(int v) {
 
 AlsaMixer::AlsaMixer(std::string device)
     : device_(std::move(device)),
-      open_(std::make_shared<Device>(device_)),
+      alsa_(std::make_shared<Device>(device_)),
       worker_(std::make_unique<BoundedWorker>()) {}
 
 AlsaMixer::~AlsaMixer() {
   // Closed on the worker, which holds the last reference once it has run
   // (or, hung, once its call returns); this thread never waits on it.
   int ignored = 0;
-  worker_->Run([device = std::move(open_)] { device->Close(); return 0; }, kRequestBoundMs,
+  worker_->Run([device = std::move(alsa_)] { device->Close(); return 0; }, kRequestBoundMs,
                &ignored);
 }
 
 bool AlsaMixer::Ask(std::function<int(Device&)> call, int boundMs, int* result) {
   const BoundedWorker::Outcome outcome =
-      worker_->Run([device = open_, call = std::move(call)] { return call(*device); }, boundMs,
+      worker_->Run([device = alsa_, call = std::move(call)] { return call(*device); }, boundMs,
                    result);
   const bool answered = outcome == BoundedWorker::Outcome::kDone;
   if (answered != answering_) {
