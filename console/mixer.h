@@ -5,6 +5,7 @@
 // own volume where the player can reach no mixer at all.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,10 +31,18 @@ class OssMixer : public Mixer {
   std::string device_;
 };
 
+class BoundedWorker;
+
 // The simple mixer of an ALSA device: element "Master", else "PCM", percent
 // spread linearly over the element's range. It stays open between calls,
 // since opening costs a round trip to a sound server; a request that fails
 // (the server restarted) closes it, and it is opened again at once.
+// Requests run on a worker thread of the mixer's own and are waited for at
+// most a short bound, since a sound server that stops answering would hang
+// them for as long as it is stopped: one not answered in time counts as a
+// mixer that cannot be opened, for that request and for every later one
+// until the hung request has returned. The start and the end of such an
+// outage are traced once each.
 class AlsaMixer : public Mixer {
  public:
   explicit AlsaMixer(std::string device = "default");
@@ -41,20 +50,24 @@ class AlsaMixer : public Mixer {
   AlsaMixer(const AlsaMixer&) = delete;
   AlsaMixer& operator=(const AlsaMixer&) = delete;
 
-  // Opens the device and finds the element; false when there is none.
+  // Opens the device and finds the element; false when there is none, or
+  // when the device does not answer in time.
   bool Open();
-  // "Master" or "PCM" while open, else empty.
+  // "Master" or "PCM" once opened, else empty.
   const std::string& element() const { return element_; }
   // Volumes above 100 are set as 100.
   int GetVolume() override;
   int SetVolume(int volume) override;
 
  private:
-  struct Handle;
-  void Close();
+  struct Device;
+  // Runs call on the worker; false when it did not answer within boundMs.
+  bool Ask(std::function<int(Device&)> call, int boundMs, int* result);
   std::string device_;
   std::string element_;
-  std::unique_ptr<Handle> handle_;
+  bool answering_ = true;
+  std::shared_ptr<Device> alsa_;  // touched on the worker thread alone
+  std::unique_ptr<BoundedWorker> worker_;
 };
 
 // The engine's own volume: the decoder's "VOLUME n", a music server's mixer,
