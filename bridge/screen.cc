@@ -48,7 +48,8 @@ bool Numbers(const std::vector<std::string>& params, size_t from, std::initializ
 
 std::string Text(const std::string& text, DisplayCharset charset) {
   // No widget holds more than the display could show many times over.
-  return ToDisplayCharset(std::string_view(text).substr(0, 1024), charset);
+  constexpr size_t kLongestText = 1024;
+  return ToDisplayCharset(std::string_view(text).substr(0, kLongestText), charset, kLongestText);
 }
 
 const char* Expecting(WidgetType type) {

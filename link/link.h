@@ -48,7 +48,9 @@ constexpr unsigned char kLine2Start = 0xA8;
 constexpr int kDisplayWidth = 16;
 
 // 0x80, line 1, 0xA8, line 2. With rightJustify each text shorter than 16 is
-// preceded by spaces up to 16. Texts are never cut and bytes pass unchanged.
+// preceded by spaces up to 16. Texts are never cut, and no text holds a
+// marker or a control byte: 0x80 goes out as "E", 0xA8 and the controls as
+// spaces; every other byte of an 8-bit text passes unchanged.
 std::string BuildDisplayFrame(std::string_view line1, std::string_view line2,
                               bool rightJustify);
 
