@@ -1,5 +1,6 @@
 #include "console/options.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "version.h"
@@ -12,20 +13,50 @@ const char kUsageText[] =
     "-m file       remote mappings file\n"
     "\n";
 
-Options ReadOptions(int argc, char* const argv[], KeyMap& keys) {
+const char kVersionText[] = "norvelo " NORVELO_VERSION "\n";
+
+namespace {
+bool Is(const char* arg, const char* shortName, const char* longName) {
+  return strcmp(arg, shortName) == 0 || strcmp(arg, longName) == 0;
+}
+}  // namespace
+
+Options ReadOptions(int argc, char* const argv[]) {
   Options options;
   int i = 1;
   for (; i < argc && argv[i][0] == '-'; ++i) {
     const char* arg = argv[i];
     const bool hasValue = i + 1 < argc;
-    if (strcmp(arg, "-s") == 0) {
-      if (hasValue) options.serport = argv[++i];
-    } else if (strcmp(arg, "-m") == 0) {
-      if (hasValue) LoadIRCodes(argv[++i], keys);
+    if (Is(arg, "-h", "--help")) {
+      options.action = Options::Action::kHelp;
+      return options;
+    }
+    if (Is(arg, "-V", "--version")) {
+      options.action = Options::Action::kVersion;
+      return options;
+    }
+    if (strcmp(arg, "-s") == 0 || strcmp(arg, "-m") == 0) {
+      if (!hasValue) {
+        options.action = Options::Action::kFail;
+        options.message = std::string(arg) + (arg[1] == 's' ? " option needs a device!\n\n"
+                                                             : " option needs a file!\n\n");
+        return options;
+      }
+      if (arg[1] == 's')
+        options.serport = argv[++i];
+      else
+        options.mappings.emplace_back(argv[++i]);
     } else if (strcmp(arg, "-r") == 0) {
       options.recursive = true;
+    } else if (std::find(options.unknown.begin(), options.unknown.end(), arg) ==
+               options.unknown.end()) {
+      options.unknown.emplace_back(arg);
     }
   }
   for (; i < argc; ++i) options.list.emplace_back(argv[i]);
   return options;
+}
+
+void LoadMappings(const Options& options, KeyMap& keys) {
+  for (const std::string& path : options.mappings) LoadIRCodes(path, keys);
 }
