@@ -78,10 +78,9 @@ struct Canvas {
       const long c = static_cast<long>(col) + static_cast<long>(i);
       if (c < left || c < 1) continue;
       if (c > right || c > kDisplayWidth) break;
-      const unsigned char byte = static_cast<unsigned char>(text[i]);
-      // A tab or a line feed would not stay in its cell.
-      rows[static_cast<size_t>(row - 1)][static_cast<size_t>(c - 1)] =
-          byte < 0x20 || byte == 0x7F ? ' ' : text[i];
+      // The cell as the unit will show it: a tab or a line feed would not
+      // stay in its cell, a marker would start a line.
+      rows[static_cast<size_t>(row - 1)][static_cast<size_t>(c - 1)] = LineTextByte(text[i]);
     }
   }
 };
