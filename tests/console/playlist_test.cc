@@ -184,9 +184,6 @@ TEST(ScanDir, EachRealFolderIsScannedOnce) {
   EXPECT_EQ(Scan(t.root() + "/d0"), Playlist{deepest + "/x.mp3"});
   const std::string last = "Directory scanned already, skipped: " + t.root() + "/d0/b\n";
   EXPECT_EQ(trace.text.rfind(last), trace.text.size() - last.size()) << trace.text.substr(0, 300);
-  size_t lines = 0;
-  for (char c : trace.text) lines += c == '\n';
-  EXPECT_EQ(lines, static_cast<size_t>(kDepth));
 }
 
 TEST(ScanDir, OverlongPathsAreSkipped) {

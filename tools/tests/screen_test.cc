@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "posix/keymap.h"
 #include "tools/unit/options.h"
-#include "tools/unit/remote.h"
 
 TEST(FrameRecord, OneLinePerFrameWhateverTheBytes) {
   DisplayLines lines{"Say \"hi\" \\ \xE9", std::string("Trk 1\n\x01", 7)};
@@ -41,32 +39,6 @@ TEST(FitRow, CutsCellsNotEscapesOrLetters) {
   EXPECT_EQ(FitRow("\xC3\xA9t\xC3\xA9", 2), "\xC3\xA9t");
   // Reverse video cut short is ended, so the rest of the row stays plain.
   EXPECT_EQ(FitRow("a\x1b[7m.x\x1b[27m", 2), "a\x1b[7m.\x1b[m");
-}
-
-// The demo's terminal: 60 columns, 24 rows, a program writing long lines.
-TEST(RenderScreen, NarrowTerminalNeitherWrapsNorScrolls) {
-  ScreenModel model;
-  model.device = "/dev/pts/7";
-  model.anyFrame = true;
-  model.lines = {"Harbour Lights a", "Trk 1 (0:03)    "};
-  model.legend = LegendItems(DefaultKeys());
-  model.program = "norvelo (pid 12)";
-  model.output.assign(8, std::string(78, 'x'));
-  model.log = "build/demo/demo.log";
-  model.columns = 60;
-  model.rows = 24;
-  const std::string screen = RenderScreen(model);
-  std::vector<std::string> rows;
-  size_t from = 3;  // after the cursor's move home
-  for (size_t eol; (eol = screen.find("\x1b[K", from)) != std::string::npos; from = eol + 5)
-    rows.push_back(screen.substr(from, eol - from));
-  ASSERT_EQ(rows.size(), 24u);
-  for (std::string& row : rows) {
-    if (row.compare(0, 2, "\r\n") == 0) row.erase(0, 2);
-    EXPECT_LE(row.size(), 60u) << row;
-  }
-  EXPECT_EQ(rows[3], "   |Harbour Lights a|");
-  EXPECT_NE(screen.find(" Whole output in build/demo/demo.log"), std::string::npos);
 }
 
 TEST(UnitOptions, ProgramAfterDashesGetsTheDevice) {
