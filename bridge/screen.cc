@@ -48,7 +48,8 @@ bool Numbers(const std::vector<std::string>& params, size_t from, std::initializ
 
 std::string Text(const std::string& text, DisplayCharset charset) {
   // No widget holds more than the display could show many times over.
-  return ToDisplayCharset(std::string_view(text).substr(0, 1024), charset);
+  constexpr size_t kLongestText = 1024;
+  return ToDisplayCharset(std::string_view(text).substr(0, kLongestText), charset, kLongestText);
 }
 
 const char* Expecting(WidgetType type) {
@@ -77,10 +78,9 @@ struct Canvas {
       const long c = static_cast<long>(col) + static_cast<long>(i);
       if (c < left || c < 1) continue;
       if (c > right || c > kDisplayWidth) break;
-      const unsigned char byte = static_cast<unsigned char>(text[i]);
-      // A tab or a line feed would not stay in its cell.
-      rows[static_cast<size_t>(row - 1)][static_cast<size_t>(c - 1)] =
-          byte < 0x20 || byte == 0x7F ? ' ' : text[i];
+      // The cell as the unit will show it: a tab or a line feed would not
+      // stay in its cell, a marker would start a line.
+      rows[static_cast<size_t>(row - 1)][static_cast<size_t>(c - 1)] = LineTextByte(text[i]);
     }
   }
 };

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "console/clock.h"
+#include "console/decoder.h"
 #include "console/player.h"
 #include "link/link.h"
 
@@ -14,6 +15,10 @@ char ModeLetter(SeekMode mode) {
   return ' ';
 }
 
+// Decoder lines stop at kMaxDecoderLine characters: past the longest prefix
+// that a title follows, no shorter title can end where a line was cut.
+constexpr size_t kCutTitleLength = kMaxDecoderLine - (sizeof "@I ID3v2.artist:" - 1);
+
 // Whole seconds, truncated; a value no decoder would send cannot overflow.
 int WholeSeconds(float seconds) {
   if (!(seconds > 0.0f)) return 0;
@@ -23,7 +28,7 @@ int WholeSeconds(float seconds) {
 }  // namespace
 
 void ShowTitle(DisplayState& display, const std::string& title) {
-  display.title = ToDisplayCharset(title, display.charset);
+  display.title = ToDisplayCharset(title, display.charset, kCutTitleLength);
   if (display.title.size() > kTitleMax) display.title.resize(kTitleMax);
 }
 

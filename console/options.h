@@ -9,14 +9,25 @@
 #include "posix/serial.h"
 
 struct Options {
+  // What the command line asks for: a run, or one answer and an end.
+  enum class Action { kRun, kHelp, kVersion, kFail };
+  Action action = Action::kRun;
+  std::string message;  // kFail: the start-up message, blank line included
   std::string serport = kDefaultSerport;
   bool recursive = false;
   std::string player = kDefaultPlayer;  // the engine, by its name
-  std::vector<std::string> list;  // everything from the first non-option on
+  std::vector<std::string> mappings;  // each "-m" file, in order
+  std::vector<std::string> unknown;   // options ignored, each once, in order
+  std::vector<std::string> list;      // everything from the first non-option on
 };
 
 extern const char kUsageText[];
+extern const char kVersionText[];
 
-// Reads the options from argv[1] on. Each "-m" loads its mappings file into
-// keys at once; "-s"/"-m" without a value and unknown options are ignored.
-Options ReadOptions(int argc, char* const argv[], KeyMap& keys);
+// Reads the options from argv[1] on; touches nothing outside. The first "-h",
+// "--help", "-V" or "--version", or the first "-s"/"-m" without its value,
+// decides the action and ends the reading.
+Options ReadOptions(int argc, char* const argv[]);
+
+// Loads each "-m" file into keys in order; later files replace earlier ones.
+void LoadMappings(const Options& options, KeyMap& keys);

@@ -130,15 +130,31 @@ struct Listed {
   unsigned char type;
 };
 
-// The names in a directory, without "." and "..", in byte order. The
-// directory is closed again before anything below it is opened, so the depth
-// of a tree costs no descriptors. False when it cannot be read.
-bool ListDirectory(const std::string& dir, std::vector<Listed>& names, DirId& id) {
+// What one run of the scan has met: every real folder is scanned once, so
+// that links between folders (a fan-out of links to the same folder, a link
+// back up the tree) cost each folder once and the scan always ends.
+struct ScanRun {
+  std::set<DirId> scanned;
+  std::set<DirId> ancestors;  // on the current path from the top
+};
+
+enum class Listing { kListed, kFailed, kLoop, kScanned };
+
+// The names in a directory, without "." and "..", in byte order, unless the
+// run met the folder before. The directory is closed again before anything
+// below it is opened, so the depth of a tree costs no descriptors. error gets
+// errno when it cannot be read.
+Listing ListDirectory(const std::string& dir, ScanRun& run, std::vector<Listed>& names, DirId& id,
+                      int& error) {
   DirHandle handle(opendir(dir.c_str()));
-  if (!handle) return false;
   struct stat self;
-  if (fstat(dirfd(handle.get()), &self) != 0) return false;
+  if (!handle || fstat(dirfd(handle.get()), &self) != 0) {
+    error = errno;
+    return Listing::kFailed;
+  }
   id = {self.st_dev, self.st_ino};
+  if (run.ancestors.count(id) != 0) return Listing::kLoop;
+  if (!run.scanned.insert(id).second) return Listing::kScanned;
   for (;;) {
     errno = 0;
     const dirent* entry = readdir(handle.get());
@@ -146,25 +162,36 @@ bool ListDirectory(const std::string& dir, std::vector<Listed>& names, DirId& id
     if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
     names.push_back({entry->d_name, entry->d_type});
   }
-  if (errno != 0) return false;
+  if (errno != 0) {
+    error = errno;
+    return Listing::kFailed;
+  }
   std::sort(names.begin(), names.end(),
             [](const Listed& a, const Listed& b) { return compfunc(a.name, b.name) < 0; });
-  return true;
+  return Listing::kListed;
 }
 
-// ancestors holds the directories on the current path from the top, so a
-// symbolic link back up the tree is not followed for ever.
-int ScanLevel(const std::string& dir, Playlist& playlist, std::set<DirId>& ancestors, bool top) {
+// error gets errno when the top itself cannot be read.
+int ScanLevel(const std::string& dir, Playlist& playlist, ScanRun& run, bool top, int& error) {
   std::vector<Listed> names;
   DirId self;
-  if (!ListDirectory(dir, names, self)) {
-    if (top) return -1;
-    // A folder the player may not read (lost+found at the top of a disk)
-    // costs only its own tracks.
-    Trace("Unreadable, skipped: %s\n", Printable(dir).c_str());
-    return static_cast<int>(playlist.size());
+  switch (ListDirectory(dir, run, names, self, error)) {
+    case Listing::kListed:
+      break;
+    case Listing::kFailed:
+      if (top) return -1;
+      // A folder the player may not read (lost+found at the top of a disk)
+      // costs only its own tracks.
+      Trace("Unreadable, skipped: %s\n", Printable(dir).c_str());
+      return static_cast<int>(playlist.size());
+    case Listing::kLoop:
+      Trace("Directory loop, skipped: %s\n", Printable(dir).c_str());
+      return static_cast<int>(playlist.size());
+    case Listing::kScanned:
+      Trace("Directory scanned already, skipped: %s\n", Printable(dir).c_str());
+      return static_cast<int>(playlist.size());
   }
-  ancestors.insert(self);
+  run.ancestors.insert(self);
 
   std::string listPath;
   std::string path;
@@ -172,14 +199,8 @@ int ScanLevel(const std::string& dir, Playlist& playlist, std::set<DirId>& ances
     if (!JoinPath(dir, entry.name, path)) continue;
     const Kind kind = KindOf(entry.type, path);
     if (kind == Kind::kDirectory) {
-      // Only a symbolic link can lead back up the tree.
-      struct stat info;
-      if (entry.type != DT_DIR && stat(path.c_str(), &info) == 0 &&
-          ancestors.count({info.st_dev, info.st_ino}) != 0) {
-        Trace("Directory loop, skipped: %s\n", Printable(path).c_str());
-        continue;
-      }
-      ScanLevel(path, playlist, ancestors, false);
+      int ignored;
+      ScanLevel(path, playlist, run, false, ignored);
     } else if (listPath.empty() && NameHas(entry.name, ".m3u", ".M3U")) {
       if (kind == Kind::kRegular)
         listPath = path;
@@ -187,7 +208,7 @@ int ScanLevel(const std::string& dir, Playlist& playlist, std::set<DirId>& ances
         Trace("Not a regular file, no play list: %s\n", Printable(path).c_str());
     }
   }
-  ancestors.erase(self);
+  run.ancestors.erase(self);
 
   if (!listPath.empty()) return ReadListFile(dir, listPath, playlist);
 
@@ -206,10 +227,14 @@ int ScanLevel(const std::string& dir, Playlist& playlist, std::set<DirId>& ances
 int compfunc(const std::string& a, const std::string& b) { return strcmp(a.c_str(), b.c_str()); }
 
 int ScanDir(const std::string& dir, Playlist& playlist) {
-  std::set<DirId> ancestors;
+  ScanRun run;
+  int error = 0;
   try {
-    return ScanLevel(dir, playlist, ancestors, true);
+    const int count = ScanLevel(dir, playlist, run, true, error);
+    if (count < 0) errno = error;
+    return count;
   } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
     return -1;
   }
 }
@@ -224,10 +249,17 @@ PlaylistResult BuildPlaylist(const std::vector<std::string>& list, bool recursiv
       result.exitStatus = 1;
       return result;
     }
-    if (ScanDir(list[0], result.playlist) < 0) {
-      Trace("Scan error of %s\n\n", Printable(list[0]).c_str());
+    const int count = ScanDir(list[0], result.playlist);
+    if (count < 0) {
+      const int reason = errno;
+      Trace("Scan error of %s: %s\n\n", Printable(list[0]).c_str(), strerror(reason));
       FreePlaylist(result.playlist);
       result.exitStatus = 1;
+    } else if (count == 0) {
+      // Still a success: the player runs and waits for keys, but says why it
+      // has nothing to play.
+      result.notice = "No playable file in " + list[0];
+      Trace("%s\n", Printable(result.notice).c_str());
     }
     return result;
   }

@@ -15,8 +15,10 @@ constexpr size_t kMaxScanPath = 4095;
 // A play-list line that is an absolute path or a URL is taken as it stands,
 // others are joined with dir. Entries holding control bytes, unreadable
 // subdirectories and play-list files that are no regular files are skipped
-// with a note. Result: the number of entries in the whole play list
-// afterwards, or -1 when dir itself cannot be read.
+// with a note, and so is a folder met before in the same scan (through a
+// symbolic link), each real folder being scanned once. Result: the number of
+// entries in the whole play list afterwards, or -1 with errno when dir itself
+// cannot be read.
 int ScanDir(const std::string& dir, Playlist& playlist);
 
 // Byte-wise order of two paths (strcmp), for a directory's MP3 files.
@@ -28,6 +30,7 @@ void FreePlaylist(Playlist& playlist);
 struct PlaylistResult {
   Playlist playlist;
   int exitStatus = 0;  // 0: built; 1: a start-up failure, message printed
+  std::string notice;  // traced already, for line 1: why there is nothing to play
 };
 
 // Builds the play list from the arguments after the options, or prints one of

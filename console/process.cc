@@ -204,11 +204,21 @@ int RunPlayer(int argc, char* argv[]) {
     return 1;
   }
   static PlayerState state;
-  const Options options = ReadOptions(argc, argv, state.remote.keys);
+  const Options options = ReadOptions(argc, argv);
+  switch (options.action) {
+    case Options::Action::kHelp: Trace("%s", kUsageText); return 0;
+    case Options::Action::kVersion: Trace("%s", kVersionText); return 0;
+    case Options::Action::kFail: Trace("%s", options.message.c_str()); return 1;
+    case Options::Action::kRun: break;
+  }
+  for (const std::string& option : options.unknown)
+    Trace("Unknown option %s ignored\n", Printable(option).c_str());
+  LoadMappings(options, state.remote.keys);
   state.display.charset = DisplayCharsetFromEnvironment();
   PlaylistResult built = BuildPlaylist(options.list, options.recursive);
   if (built.exitStatus != 0) return built.exitStatus;
   state.transport.playlist = std::move(built.playlist);
+  if (!built.notice.empty()) ShowTitle(state.display, built.notice);
 
   state.line.serport = options.serport;
   // Two descriptions of the line: the receiver's, whose flags it sets for its

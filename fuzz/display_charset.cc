@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                      DisplayCharset::kRaw};
   const DisplayCharset charset = charsets[in.Byte() % 3];
   const std::string title = in.Text(in.left());
-  const std::string out = ToDisplayCharset(title, charset);
+  const std::string out = ToDisplayCharset(title, charset, title.size());
   if (charset == DisplayCharset::kRaw) FUZZ_CHECK(out == title);
   if (out == title) return 0;
   // The longest spellings ("...", "1/4") stand for letters of 2 or 3 bytes.

@@ -88,14 +88,14 @@ int Decode(std::string_view text, size_t i, uint32_t& cp) {
 }
 
 // Valid UTF-8 holding at least one non-ASCII letter. A sequence cut off by the
-// end still counts as valid: the decoder's line limit cuts long tags anywhere.
-bool NeedsConversion(std::string_view text) {
+// end counts as valid where the text may have been cut there.
+bool NeedsConversion(std::string_view text, size_t cutLength) {
   bool nonAscii = false;
   for (size_t i = 0; i < text.size();) {
     uint32_t cp;
     const int length = Decode(text, i, cp);
     if (length == 0) return false;
-    if (length < 0) return true;
+    if (length < 0) return text.size() >= cutLength;
     nonAscii = nonAscii || length > 1;
     i += static_cast<size_t>(length);
   }
@@ -163,8 +163,9 @@ bool ParseDisplayCharset(const char* value, DisplayCharset& charset) {
   return false;
 }
 
-std::string ToDisplayCharset(std::string_view title, DisplayCharset charset) {
-  if (charset == DisplayCharset::kRaw || !NeedsConversion(title)) return std::string(title);
+std::string ToDisplayCharset(std::string_view title, DisplayCharset charset, size_t cutLength) {
+  if (charset == DisplayCharset::kRaw || !NeedsConversion(title, cutLength))
+    return std::string(title);
   std::string out;
   out.reserve(title.size());
   for (size_t i = 0; i < title.size();) {

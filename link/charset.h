@@ -23,7 +23,9 @@ bool ParseDisplayCharset(const char* value, DisplayCharset& charset);
 // not plain ASCII is converted; anything else (a Latin-1 tag, an old decoder)
 // goes out unchanged, as does everything in raw mode. Converted text is one
 // byte per character and holds no control byte and neither frame marker: a
-// letter the charset lacks becomes a look-alike or '?', "¨" a space, and a
-// letter cut in half at the end (the decoder's line limit) is left out.
-std::string ToDisplayCharset(std::string_view title, DisplayCharset charset);
-
+// letter the charset lacks becomes a look-alike or '?', "¨" a space.
+// cutLength is the shortest length at which the title's source may have cut
+// it: a UTF-8 start at the very end of a title that long is a letter cut in
+// half and left out, while in a shorter title it shows that the text is not
+// UTF-8 at all ("Perch\xe9" in Latin-1).
+std::string ToDisplayCharset(std::string_view title, DisplayCharset charset, size_t cutLength);

@@ -29,11 +29,20 @@ IrFrame IrFrameForKey(IrKey key, bool toggle) {
   return frame;
 }
 
+// 0x80 is the euro sign in the Windows code page of the host's titles; 0xA8
+// the diaeresis alone, a space as in converted text.
+char LineTextByte(char c) {
+  const auto b = static_cast<unsigned char>(c);
+  if (b == kLine1Start) return 'E';
+  if (b == kLine2Start || b < 0x20 || b == 0x7F) return ' ';
+  return c;
+}
+
 namespace {
 void AppendLine(std::string& frame, std::string_view text, bool rightJustify) {
   if (rightJustify && text.size() < static_cast<size_t>(kDisplayWidth))
     frame.append(kDisplayWidth - text.size(), ' ');
-  frame.append(text);
+  for (char c : text) frame.push_back(LineTextByte(c));
 }
 }  // namespace
 

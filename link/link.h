@@ -47,8 +47,15 @@ constexpr unsigned char kLine1Start = 0x80;
 constexpr unsigned char kLine2Start = 0xA8;
 constexpr int kDisplayWidth = 16;
 
+// A byte of a line's text as the frame carries it, one for one so that a line
+// keeps its width: a marker inside a text would start a line of its own on
+// the unit, and a control byte draws as the unit pleases. 0x80 becomes "E",
+// 0xA8 and the controls a space; every other byte stays.
+char LineTextByte(char c);
+
 // 0x80, line 1, 0xA8, line 2. With rightJustify each text shorter than 16 is
-// preceded by spaces up to 16. Texts are never cut and bytes pass unchanged.
+// preceded by spaces up to 16. Texts are never cut; each byte goes out as
+// LineTextByte gives it.
 std::string BuildDisplayFrame(std::string_view line1, std::string_view line2,
                               bool rightJustify);
 

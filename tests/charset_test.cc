@@ -19,6 +19,9 @@ std::string Utf8(uint32_t cp) {
   return s;
 }
 
+// Longer than any title here: no title is taken for a cut one.
+constexpr size_t kNeverCut = 1000;
+
 struct Case {
   const char* what;
   std::string title;
@@ -39,7 +42,6 @@ TEST(DisplayCharset, TitlesInTheDisplaysCharacters) {
       {"control bytes become spaces", "é\tx\x7Fy", "\xE9 x y", "e x y"},
       {"accents written apart are composed or dropped",
        "Perche" + Utf8(0x301) + " a" + Utf8(0x331), "Perch\xE9 a", "Perche a"},
-      {"a letter cut in half at the end is left out", "Città\xC3", "Citt\xE0", "Citta"},
       {"invisible characters vanish, odd spaces are spaces",
        Utf8(0xFEFF) + "Qui ?" + Utf8(0x202F) + "!", "Qui ? !", "Qui ? !"},
       {"plain ASCII goes out unchanged", "Plain\tASCII", "Plain\tASCII", "Plain\tASCII"},
@@ -51,10 +53,20 @@ TEST(DisplayCharset, TitlesInTheDisplaysCharacters) {
        "\xED\xA0\x80\xC3\xA9"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ToDisplayCharset(c.title, DisplayCharset::kLatin1), c.latin1) << c.what;
-    EXPECT_EQ(ToDisplayCharset(c.title, DisplayCharset::kAscii), c.ascii) << c.what;
-    EXPECT_EQ(ToDisplayCharset(c.title, DisplayCharset::kRaw), c.title) << c.what;
+    EXPECT_EQ(ToDisplayCharset(c.title, DisplayCharset::kLatin1, kNeverCut), c.latin1) << c.what;
+    EXPECT_EQ(ToDisplayCharset(c.title, DisplayCharset::kAscii, kNeverCut), c.ascii) << c.what;
+    EXPECT_EQ(ToDisplayCharset(c.title, DisplayCharset::kRaw, kNeverCut), c.title) << c.what;
   }
+}
+
+// A UTF-8 start at the end is a letter cut in half only in a title as long as
+// its source cuts; in a shorter one it is a Latin-1 letter of 8-bit text.
+TEST(DisplayCharset, ALetterIsCutOnlyWhereTheSourceCuts) {
+  EXPECT_EQ(ToDisplayCharset("Città\xC3", DisplayCharset::kLatin1, 7), "Citt\xE0");
+  EXPECT_EQ(ToDisplayCharset("Città\xC3", DisplayCharset::kAscii, 5), "Citta");
+  EXPECT_EQ(ToDisplayCharset("Città\xC3", DisplayCharset::kLatin1, 8), "Città\xC3");
+  EXPECT_EQ(ToDisplayCharset("Perch\xE9", DisplayCharset::kLatin1, kNeverCut), "Perch\xE9");
+  EXPECT_EQ(ToDisplayCharset("Perch\xE9", DisplayCharset::kLatin1, 6), "Perch");
 }
 
 TEST(DisplayCharset, NoConvertedLetterIsAFrameMarkerOrAControl) {
@@ -62,7 +74,7 @@ TEST(DisplayCharset, NoConvertedLetterIsAFrameMarkerOrAControl) {
     if (cp >= 0xD800 && cp <= 0xDFFF) continue;
     const std::string title = "é" + Utf8(cp);
     for (DisplayCharset charset : {DisplayCharset::kLatin1, DisplayCharset::kAscii}) {
-      const std::string out = ToDisplayCharset(title, charset);
+      const std::string out = ToDisplayCharset(title, charset, kNeverCut);
       for (char ch : out) {
         const auto b = static_cast<unsigned char>(ch);
         ASSERT_TRUE(b >= 0x20 && b != 0x7F && b != 0x80 && b != 0xA8 &&

@@ -104,7 +104,8 @@ TEST(DisplayFrameReader, EndlessLineStopsGrowing) {
 // the bytes that began it.
 TEST(DisplayFrameReader, KnownLineOneWidthKeepsTheMarkerInATitle) {
   const std::string title = "Caf\xE9 \xA8 bar      ";
-  const std::string bytes = BuildDisplayFrame(title, "Trk 1 (0:05)    ", false);
+  // As a host that passes the marker through would send it.
+  const std::string bytes = "\x80" + title + "\xA8" + "Trk 1 (0:05)    ";
   DisplayFrameReader unit, wide(kDisplayWidth);
   DisplayLines asUnit, asWide;
   FeedAll(unit, bytes);

@@ -67,14 +67,19 @@ TEST(DisplayFrame, RightJustifiedAndAsIs) {
   EXPECT_EQ(a.size(), 18u);
 }
 
-TEST(DisplayFrame, LongTextsGoOutWholeAndBytesPassUnchanged) {
+TEST(DisplayFrame, LongTextsGoOutWholeAndNoLineHoldsAMarkerOrAControl) {
   const std::string l1 = "0123456789abcdef";
   const std::string l2 = "0123456789abcdefg";
   EXPECT_EQ(BuildDisplayFrame(l1, l2, true).size(), 35u);
   EXPECT_EQ(BuildDisplayFrame(l1, l2, false).size(), 35u);
-  const std::string withMarkers = std::string("ab\xa8\x80\xe9") + std::string(11, 'x');
-  const std::string f = BuildDisplayFrame(withMarkers, "", false);
-  EXPECT_EQ(f.substr(1, 16), withMarkers);
+  // An 8-bit title (Windows-1252 "€", Latin-1 "¨" and "é") with a TAB and an ESC.
+  const std::string title = std::string("ab\xa8\x80\xe9\x81\xff\t\x1b\x7f") + std::string(6, 'x');
+  const std::string shown = std::string("ab E\xe9\x81\xff   ") + std::string(6, 'x');
+  for (bool rightJustify : {false, true}) {
+    const std::string f = BuildDisplayFrame(title, title.substr(0, 12), rightJustify);
+    EXPECT_EQ(f.substr(1, 16), shown);
+    EXPECT_EQ(f.substr(17), "\xa8" + std::string(rightJustify ? 4 : 0, ' ') + shown.substr(0, 12));
+  }
   EXPECT_EQ(BuildDisplayFrame("", "", true), "\x80" + std::string(16, ' ') + "\xa8" +
                                                  std::string(16, ' '));
 }

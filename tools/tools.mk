@@ -11,8 +11,10 @@ PACKAGES_package  = $(PACKAGES_native) $(PACKAGES_win32)
 # The emulated control unit with the player on generated tracks. Leaving by
 # the quit key (the player's status 2) or Ctrl-C is a normal end. The build
 # speaks only when it fails. A new tree leaves the tests out, so the demo
-# needs no GoogleTest; a tree made with them keeps them.
+# needs no GoogleTest; a tree made with them keeps them. The player's whole
+# trace is kept in DEMO_TRACE, which the screen names.
 DEMO_LOG := $(BUILD)/demo-build.log
+DEMO_TRACE := $(BUILD)/demo/trace.log
 demo: deps
 	@echo "Building the demo; its output goes to $(DEMO_LOG)."
 	@mkdir -p $(BUILD)
@@ -20,7 +22,7 @@ demo: deps
 	    $(if $(wildcard $(BUILD)/CMakeCache.txt),,-DBUILD_TESTING=OFF) && \
 	  $(CMAKE) --build $(BUILD) -j $(JOBS) --target norvelo-demo; } >$(DEMO_LOG) 2>&1 || \
 	{ cat $(DEMO_LOG); echo "The demo did not build: see above, or $(DEMO_LOG)."; exit 1; }
-	@PATH="$(abspath $(BUILD))/demo/bin:$$PATH" $(BUILD)/bin/norvelo-unit -- \
+	@PATH="$(abspath $(BUILD))/demo/bin:$$PATH" $(BUILD)/bin/norvelo-unit -l $(DEMO_TRACE) -- \
 	  $(abspath $(BUILD))/bin/norvelo $(abspath $(BUILD))/demo/tracks/*.mp3; \
 	  status=$$?; [ $$status -eq 0 ] || [ $$status -eq 2 ]
 

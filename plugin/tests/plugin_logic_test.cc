@@ -430,6 +430,17 @@ TEST_F(UpdateFixture, FramesKeepComingWithoutKeysAndFailuresBeepRarely) {
   EXPECT_LE(alerts.beeps, 11);
 }
 
+// The host's titles are in the Windows code page, where 0x80 is the euro sign.
+TEST_F(UpdateFixture, HostTitleBytesNeverMarkALine) {
+  host.titles[0] = "Caf\xE9 \xA8 \x80\tname";
+  Pass();
+  ASSERT_EQ(serial.frames.size(), 1u);
+  const std::string& f = serial.frames[0];
+  EXPECT_EQ(f.size(), 34u);
+  EXPECT_EQ(f.substr(1, 16), "   Caf\xE9   E name");
+  EXPECT_EQ(f.find_last_of("\x80\xA8"), 17u);
+}
+
 TEST_F(UpdateFixture, WriteCutShortByAStopRequestDoesNotBeep) {
   host.titles[0] = "T";
   serial.result = IoStatus::kStopped;

@@ -247,6 +247,10 @@ TEST(BridgeClients, PlainSocketsSpeakBothProtocols) {
   EXPECT_TRUE(b.WaitForText(first, "key KEY_PLAY\n"));
   EXPECT_TRUE(b.WaitForText(keys, "KEY_STOP norvelo\n"));
   EXPECT_EQ(keys.Count("KEY_PLAY"), 0u);
+
+  // Windows-1252 text: the euro sign and the diaeresis are the unit's markers.
+  second.Send("widget_set top w 1 1 {Caf\xE9 \xA8 \x80 name}\n");
+  EXPECT_TRUE(b.WaitForLine1("Caf\xE9   E name"));
 }
 
 TEST(BridgeClients, AClientThatStopsReadingHoldsUpNobody) {

@@ -120,7 +120,9 @@ TEST(KeyMap, DefaultsAndSeekModes) {
 TEST(ReadOptions, OrderValuesAndTheList) {
   auto read = [](std::vector<const char*> args, KeyMap& keys) {
     args.insert(args.begin(), "norvelo");
-    return ReadOptions(static_cast<int>(args.size()), const_cast<char* const*>(args.data()), keys);
+    const Options o = ReadOptions(static_cast<int>(args.size()), const_cast<char* const*>(args.data()));
+    LoadMappings(o, keys);
+    return o;
   };
   KeyMap keys = DefaultKeys();
   Options o = read({"-x", "a.mp3"}, keys);
@@ -128,8 +130,6 @@ TEST(ReadOptions, OrderValuesAndTheList) {
   o = read({"a.mp3", "-s", "/dev/ttyS1"}, keys);
   EXPECT_EQ(o.list.size(), 3u);
   EXPECT_EQ(o.serport, "/dev/ttyS0");
-  o = read({"-s"}, keys);
-  EXPECT_TRUE(o.list.empty());
   o = read({"-s", "-r", "-s", "/dev/b", "-r", "-", "d"}, keys);
   EXPECT_EQ(o.serport, "/dev/b");  // "-r" was the first -s's value
   EXPECT_TRUE(o.recursive);
@@ -146,4 +146,30 @@ TEST(ReadOptions, OrderValuesAndTheList) {
   TraceCapture trace;
   o = read({"-m", first.path().c_str(), "-m", "/nonexistent", "a.mp3"}, keys);
   EXPECT_EQ(keys[1], 2);
+}
+
+// Help and version answer at once; a missing value is a failure, an unknown
+// option is kept once for its note and otherwise ignored.
+TEST(ReadOptions, ActionsAndUnknownOptions) {
+  auto read = [](std::vector<const char*> args) {
+    args.insert(args.begin(), "norvelo");
+    return ReadOptions(static_cast<int>(args.size()), const_cast<char* const*>(args.data()));
+  };
+  using Action = Options::Action;
+  EXPECT_EQ(read({"-h"}).action, Action::kHelp);
+  EXPECT_EQ(read({"-s", "/dev/x", "--help", "-s"}).action, Action::kHelp);
+  EXPECT_EQ(read({"--version"}).action, Action::kVersion);
+  EXPECT_EQ(read({"-V", "-h"}).action, Action::kVersion);
+  EXPECT_EQ(read({"-s", "-h", "a.mp3"}).serport, "-h");  // a value, whatever it looks like
+  EXPECT_EQ(read({"a.mp3", "-h"}).action, Action::kRun);  // in the list
+  Options o = read({"-s"});
+  EXPECT_EQ(o.action, Action::kFail);
+  EXPECT_EQ(o.message, "-s option needs a device!\n\n");
+  o = read({"-r", "-m"});
+  EXPECT_EQ(o.action, Action::kFail);
+  EXPECT_EQ(o.message, "-m option needs a file!\n\n");
+  o = read({"-x", "--help=no", "-x", "-", "-r", "d"});
+  EXPECT_EQ(o.action, Action::kRun);
+  EXPECT_EQ(o.unknown, (std::vector<std::string>{"-x", "--help=no", "-"}));
+  EXPECT_EQ(o.list, std::vector<std::string>{"d"});
 }

@@ -167,6 +167,25 @@ TEST(ScanDir, SymbolicLinkCyclesEnd) {
   EXPECT_NE(trace.text.find("Directory loop"), std::string::npos);
 }
 
+// Each folder holds two links to the next: met by every path, the folders
+// below would be scanned 2^40 times.
+TEST(ScanDir, EachRealFolderIsScannedOnce) {
+  TempTree t;
+  const int kDepth = 40;
+  for (int i = 0; i <= kDepth; ++i) t.Dir("d" + std::to_string(i));
+  for (int i = 0; i < kDepth; ++i)
+    for (const char* link : {"/a", "/b"})
+      symlink((t.root() + "/d" + std::to_string(i + 1)).c_str(),
+              (t.root() + "/d" + std::to_string(i) + link).c_str());
+  t.File("d" + std::to_string(kDepth) + "/x.mp3");
+  TraceCapture trace;
+  std::string deepest = t.root() + "/d0";
+  for (int i = 0; i < kDepth; ++i) deepest += "/a";
+  EXPECT_EQ(Scan(t.root() + "/d0"), Playlist{deepest + "/x.mp3"});
+  const std::string last = "Directory scanned already, skipped: " + t.root() + "/d0/b\n";
+  EXPECT_EQ(trace.text.rfind(last), trace.text.size() - last.size()) << trace.text.substr(0, 300);
+}
+
 TEST(ScanDir, OverlongPathsAreSkipped) {
   TempTree t;
   const std::string d = t.Dir("D");
@@ -187,7 +206,7 @@ TEST(BuildPlaylist, MessagesAndStatuses) {
   EXPECT_EQ(trace.text, "-r option needs only a path!\n\n-r option needs only a path!\n\n");
   trace.text.clear();
   EXPECT_EQ(BuildPlaylist({"/nonexistent/dir"}, true).exitStatus, 1);
-  EXPECT_EQ(trace.text, "Scan error of /nonexistent/dir\n\n");
+  EXPECT_EQ(trace.text, "Scan error of /nonexistent/dir: No such file or directory\n\n");
   const PlaylistResult r = BuildPlaylist({"a.mp3", "-s", "x"}, false);
   EXPECT_EQ(r.exitStatus, 0);
   EXPECT_EQ(r.playlist, (Playlist{"a.mp3", "-s", "x"}));

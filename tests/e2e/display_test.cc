@@ -203,7 +203,8 @@ TEST_F(Display, HeldVolumeKeyFramesKeepTheLinesPace) {
 
 // Today's decoder reports tags in UTF-8, whose letters hold the frame markers
 // ("è" is C3 A8, "À" C3 80): the display gets one Latin-1 byte per letter,
-// the trace the decoder's own text. Text that is not UTF-8 goes out as it is.
+// the trace the decoder's own text. Text that is not UTF-8 goes out as it is,
+// but for the two markers and the control bytes.
 TEST_F(Display, TitlesGoOutInTheDisplaysCharacters) {
   StartWith({"a.mp3"});
   ASSERT_TRUE(s.WaitReady());
@@ -219,9 +220,16 @@ TEST_F(Display, TitlesGoOutInTheDisplaysCharacters) {
   const std::string& line = s.LineBytes();
   EXPECT_EQ(std::count(line.begin(), line.end(), '\x80'), std::count(line.begin(), line.end(), '\xA8'));
 
-  Decoder("@I Caf\xE9 \xA8 bar\n");
+  // Latin-1 or Windows-1252 bytes stay, but for the markers; controls are spaces.
+  Decoder("@I Caf\xE9 \xA8 \x80 name\n");
   EXPECT_TRUE(s.WaitForFrame(
-      [](const DisplayFrame& f) { return f.line1 == "Caf\xE9 \xA8 bar" + Spaces(6); }, mark_));
+      [](const DisplayFrame& f) { return f.line1 == "Caf\xE9   E name" + Spaces(3); }, mark_));
+  Decoder("@I Perch\xE9\n");
+  EXPECT_TRUE(s.WaitForFrame(
+      [](const DisplayFrame& f) { return f.line1 == "Perch\xE9" + Spaces(10); }, mark_));
+  Decoder("@I Tab\there\x1B[1m\n");
+  EXPECT_TRUE(s.WaitForFrame(
+      [](const DisplayFrame& f) { return f.line1 == "Tab here [1m" + Spaces(4); }, mark_));
 }
 
 // NORVELO_DISPLAY_CHARSET: ascii spells accents out; a value the player does

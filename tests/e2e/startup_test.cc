@@ -86,17 +86,19 @@ INSTANTIATE_TEST_SUITE_P(
                     "-r option needs only a path!\n\n"},
         FailureCase{"RecursiveWithoutPath", {"-s", kNoDevice, "-r"},
                     "-r option needs only a path!\n\n"},
-        FailureCase{"OnlyDeviceOption", {"-s"}, "No file list specified!\n\n"},
+        FailureCase{"OnlyDeviceOption", {"-s"}, "-s option needs a device!\n\n"},
+        FailureCase{"MappingsOptionWithoutFile", {"-s", kNoDevice, "-m"},
+                    "-m option needs a file!\n\n"},
         FailureCase{"OptionsWithoutList", {"-x", "-s", kNoDevice},
-                    "No file list specified!\n\n"},
+                    "Unknown option -x ignored\nNo file list specified!\n\n"},
         FailureCase{"ScanOfMissingDirectory", {"-s", kNoDevice, "-r", "{dir}/missing"},
-                    "Scan error of {dir}/missing\n\n"},
+                    "Scan error of {dir}/missing: No such file or directory\n\n"},
         FailureCase{"ScanOfPlainFile", {"-s", kNoDevice, "-r", "{dir}/file.txt"},
-                    "Scan error of {dir}/file.txt\n\n"},
+                    "Scan error of {dir}/file.txt: Not a directory\n\n"},
         FailureCase{"DeviceMissing", {"-s", kNoDevice, "a.mp3"},
                     "Unable to open {dir}/no-such-tty\n\n"},
         FailureCase{"DeviceMissingAfterEmptyScan", {"-s", kNoDevice, "-r", "{dir}/empty"},
-                    "Unable to open {dir}/no-such-tty\n\n"},
+                    "No playable file in {dir}/empty\nUnable to open {dir}/no-such-tty\n\n"},
         FailureCase{"DeviceIsARegularFile", {"-s", "{dir}/file.txt", "a.mp3"},
                     "Unable to use {dir}/file.txt: a regular file, not a terminal\n\n"},
         FailureCase{"DeviceIsNotATerminal", {"-s", "/dev/null", "a.mp3"},
@@ -105,6 +107,18 @@ INSTANTIATE_TEST_SUITE_P(
                     {"-m", "{dir}/no-such-map", "-s", kNoDevice, "a.mp3"},
                     "Remote mappings file not found!\n\nUnable to open {dir}/no-such-tty\n\n"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+// Answers on standard output, status 0, before anything is opened.
+TEST(Startup, HelpAndVersion) {
+  for (const char* option : {"-h", "--help", "-V", "--version"}) {
+    Session s;
+    s.Start({"-s", s.dir().Join("no-such-tty"), option, "a.mp3"});
+    EXPECT_EQ(s.WaitExit(), 0) << option;
+    const bool help = option[1] == 'h' || option[2] == 'h';
+    EXPECT_EQ(s.Trace(), help ? std::string(kUsage) : "norvelo 0.2.0\n") << option;
+    EXPECT_EQ(LeftoverChildren(), "");
+  }
+}
 
 TEST(Startup, DecoderMissingFromThePath) {
   SessionOptions options;
@@ -217,12 +231,15 @@ TEST(Startup, TrailingSlashGivesDoubleSlashEntries) {
 // Options end at the first list entry; later "-s" is a track like any other.
 TEST(Startup, OptionsStopAtTheFirstEntry) {
   Session s(PlayThrough());
-  s.Start({"-x", "-s", s.slave(), "-", "a.mp3", "-s", "/dev/ttyS1", "it's $(a) b;c.mp3"});
+  s.Start({"-x", "-s", s.slave(), "-", "-x", "a.mp3", "-s", "/dev/ttyS1", "it's $(a) b;c.mp3"});
   EXPECT_EQ(s.WaitExit(), 0);
+  EXPECT_EQ(s.CountTrace("Unknown option -x ignored"), 1u) << s.Trace();
+  EXPECT_EQ(s.CountTrace("Unknown option - ignored"), 1u) << s.Trace();
   EXPECT_EQ(Loads(s),
             (std::vector<std::string>{"a.mp3", "-s", "/dev/ttyS1", "it's $(a) b;c.mp3"}));
 }
 
+// The player says why it has nothing to play, in the trace and on line 1.
 TEST(Startup, EmptyScanLoadsNothingAndNextTrackEnds) {
   Session s;
   s.dir().MakeDir("empty");
@@ -230,6 +247,8 @@ TEST(Startup, EmptyScanLoadsNothingAndNextTrackEnds) {
   ASSERT_TRUE(s.WaitReady());
   ASSERT_TRUE(s.Sync());
   EXPECT_TRUE(Loads(s).empty());
+  EXPECT_EQ(s.CountTrace("No playable file in " + s.dir().Join("empty")), 1u) << s.Trace();
+  EXPECT_TRUE(s.WaitForFrame([](const DisplayFrame& f) { return f.line1 == "No playable file"; }));
   s.SendKey(kNext);
   EXPECT_EQ(s.WaitExit(), 0);
   EXPECT_EQ(s.Commands(), std::vector<std::string>{"QUIT"});

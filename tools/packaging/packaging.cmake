@@ -15,7 +15,9 @@ foreach(page norvelo norvelo-unit norvelo-learn norvelo-bridge)
 endforeach()
 add_custom_target(norvelo-man ALL DEPENDS ${man_gz})
 install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES packaging/copyright ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The built-in key map as a file, to copy and change for another remote.
+install(FILES packaging/example.map DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples RENAME remote.map)
 
 # The system services, installed but not enabled. Their units name the
 # programs where this installation puts them, so they are made at install

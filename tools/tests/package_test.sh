@@ -19,11 +19,20 @@ done
 "$TMP/root/usr/bin/norvelo" >"$TMP/usage" 2>&1
 [ $? -eq 1 ] || fail "norvelo without arguments should end with status 1"
 grep -q "^Usage: norvelo \[options\] list" "$TMP/usage" || fail "no usage text"
+"$TMP/root/usr/bin/norvelo" --version | grep -qx "norvelo [0-9.]*" || fail "norvelo --version"
 "$TMP/root/usr/bin/norvelo-unit" -h | grep -q "^Usage: norvelo-unit" || fail "norvelo-unit -h"
+# What a new user reads first, and a key map to start from that the player takes.
+doc="$TMP/root/usr/share/doc/norvelo"
+grep -q "Four Linux programs ship" "$doc/README.md" 2>/dev/null || fail "README missing from $doc"
+[ "$(grep -c '^0x' "$doc/examples/remote.map" 2>/dev/null)" = 20 ] || fail "example mappings file missing"
+"$TMP/root/usr/bin/norvelo" -m "$doc/examples/remote.map" -s /nonexistent-tty a.mp3 >"$TMP/map" 2>&1
+grep -q "Remote mappings file" "$TMP/map" && fail "the example mappings file does not load: $(cat "$TMP/map")"
 "$TMP/root/usr/bin/norvelo-bridge" -h | grep -q "^Usage: norvelo-bridge" || fail "norvelo-bridge -h"
 if command -v man >/dev/null; then
   MANPATH="$TMP/root/usr/share/man" MANWIDTH=80 man norvelo 2>/dev/null | grep -q "remote mappings file" \
     || fail "man norvelo does not show the page"
+  MANPATH="$TMP/root/usr/share/man" MANWIDTH=80 man norvelo 2>/dev/null | grep -q "norvelo-bridge(1)" \
+    || fail "man norvelo does not name norvelo-bridge(1)"
 fi
 
 # The service: its unit verifies in the scratch root (beside systemd's own

@@ -33,10 +33,20 @@ TEST(OutputPane, KeepsTheLastRowsWithoutControls) {
   EXPECT_EQ(lines[1], "part");
 }
 
+TEST(FitRow, CutsCellsNotEscapesOrLetters) {
+  EXPECT_EQ(FitRow("abcdef", 4), "abcd");
+  EXPECT_EQ(FitRow("ab", 4), "ab");
+  EXPECT_EQ(FitRow("\xC3\xA9t\xC3\xA9", 2), "\xC3\xA9t");
+  // Reverse video cut short is ended, so the rest of the row stays plain.
+  EXPECT_EQ(FitRow("a\x1b[7m.x\x1b[27m", 2), "a\x1b[7m.\x1b[m");
+}
+
 TEST(UnitOptions, ProgramAfterDashesGetsTheDevice) {
   UnitOptions options;
   std::string error;
-  ASSERT_TRUE(ParseUnitOptions({"-b", "-f", "keys.txt", "-t", "3", "--", "norvelo", "-r", "/music"}, options, error));
+  ASSERT_TRUE(ParseUnitOptions({"-b", "-f", "keys.txt", "-l", "out.log", "-t", "3", "--", "norvelo", "-r", "/music"},
+                               options, error));
+  EXPECT_EQ(options.log, "out.log");
   EXPECT_TRUE(options.realRate);
   EXPECT_EQ(options.script, "keys.txt");
   EXPECT_EQ(options.lingerSeconds, 3);

@@ -11,7 +11,8 @@ trap 'tmux_ kill-server 2>/dev/null; rm -rf "$TMP"' EXIT
 
 make_track "$TMP/1.mp3" 30 "A title much longer than the display"
 make_track "$TMP/2.mp3" 30 "Second"
-tmux_ -f /dev/null new-session -d -s unit -x 90 -y 34 \
+# As narrow as the demo's terminal may be: the display keeps its place.
+tmux_ -f /dev/null new-session -d -s unit -x 60 -y 24 \
   "env PATH='$WRAPPER:$PATH' NORVELO_E2E_MARK='$TMP' '$BIN/norvelo-unit' -- '$BIN/norvelo' '$TMP/1.mp3' '$TMP/2.mp3'; echo UNIT-ENDED \$?; sleep 30"
 
 # wait_for pattern: the screen shows it within ten seconds.
@@ -32,6 +33,8 @@ wait_for '\|Trk 1 \[0:0[1-9]\]'
 wait_for 'Last key: Pause .* toggle 1'
 tmux_ send-keys -t unit n
 wait_for '\|Trk 2 \('
+# Below it the program's lines were written long; the display stays on its rows.
+sed -n 5p "$TMP/screen.out" | grep -Eq '^   \|Trk 2 \(' || fail "the display left its place"
 tmux_ send-keys -t unit +
 wait_for '\|>{1,16}|\| {15}'
 tmux_ send-keys -t unit q

@@ -3,10 +3,11 @@
 #include <cstdlib>
 
 const char kUnitUsage[] =
-    "Usage: norvelo-unit [-b] [-f script] [-m file] [-t seconds] [-- program [args...]]\n"
+    "Usage: norvelo-unit [-b] [-f script] [-l file] [-m file] [-t seconds] [-- program [args...]]\n"
     "  -b          read the line at the unit's real rate: 2400 baud, 4.17 ms a byte\n"
     "  -f script   scripted mode: keys and pauses from the file ('-': standard input),\n"
     "              display frames written to standard output as text\n"
+    "  -l file     the program's whole output also written to the file\n"
     "  -m file     the remote's codes, from a remote mappings file\n"
     "  -t seconds  after the script, how long the program may still run (default 10)\n"
     "  -- program  started with '-s <device>' after its name, e.g. -- norvelo list\n";
@@ -30,13 +31,14 @@ bool ParseUnitOptions(const std::vector<std::string>& args, UnitOptions& options
       options.realRate = true;
       continue;
     }
-    if (arg == "-f" || arg == "-m" || arg == "-t") {
+    if (arg == "-f" || arg == "-l" || arg == "-m" || arg == "-t") {
       if (i + 1 >= args.size()) {
         error = arg + " wants a value";
         return false;
       }
       const std::string& value = args[++i];
       if (arg == "-f") options.script = value;
+      else if (arg == "-l") options.log = value;
       else if (arg == "-m") options.mappings = value;
       else {
         char* end = nullptr;

@@ -1,4 +1,5 @@
-// The command line of norvelo-unit: [-b] [-f script] [-m file] [-t seconds] [-- program args...]
+// The command line of norvelo-unit: [-b] [-f script] [-l file] [-m file] [-t seconds]
+// [-- program args...]
 #pragma once
 
 #include <string>
@@ -7,6 +8,7 @@
 struct UnitOptions {
   std::string script;        // "-" for standard input; empty: interactive
   std::string mappings;      // the remote's codes; empty: the default key map
+  std::string log;           // the program's whole output also goes there
   int lingerSeconds = 10;    // after the script, how long the program may still run
   bool realRate = false;     // the line read at 2400 baud, as the unit does
   std::vector<std::string> program;  // started with "-s <device>" after its name

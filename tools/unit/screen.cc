@@ -1,5 +1,6 @@
 #include "tools/unit/screen.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "link/link.h"
@@ -87,39 +88,87 @@ std::vector<std::string> OutputPane::Lines() const {
   return out;
 }
 
-std::string RenderScreen(const ScreenModel& model) {
-  std::string out = "\x1b[H";
-  out += " Norvelo control unit on " + model.device + kEol;
-  if (model.program.empty()) out += " Start a program on it with: norvelo -s " + model.device + " list";
-  out += kEol;
-  const std::string border = "+" + std::string(kDisplayWidth, '-') + "+";
-  out += "   " + border + kEol;
-  if (model.anyFrame) {
-    out += "   " + RenderDisplayRow(model.lines.line1, model.utf8) + kEol;
-    out += "   " + RenderDisplayRow(model.lines.line2, model.utf8) + kEol;
-  } else {
-    out += "   " + RenderDisplayRow("", model.utf8) + "  (nothing received yet)" + kEol;
-    out += "   " + RenderDisplayRow("", model.utf8) + kEol;
+std::string FitRow(std::string_view row, size_t columns) {
+  std::string out;
+  size_t cells = 0;
+  bool styled = false;
+  for (size_t i = 0; i < row.size();) {
+    const unsigned char b = static_cast<unsigned char>(row[i]);
+    if (b == 0x1b && i + 1 < row.size() && row[i + 1] == '[') {
+      // A control sequence: parameters, then one final byte.
+      size_t end = i + 2;
+      while (end < row.size() && !(row[end] >= 0x40 && row[end] <= 0x7E)) ++end;
+      end = std::min(end + 1, row.size());
+      out.append(row.substr(i, end - i));
+      styled = true;
+      i = end;
+      continue;
+    }
+    if ((b & 0xC0) != 0x80) {
+      if (cells == columns) {
+        if (styled) out += "\x1b[m";  // a cut may fall inside reverse video
+        return out;
+      }
+      ++cells;
+    }
+    out.push_back(static_cast<char>(b));
+    ++i;
   }
-  out += "   " + border + kEol;
-  out += kEol;
-  out += " Last key: " + (model.lastKey.empty() ? std::string("none") : model.lastKey) + kEol;
-  out += kEol;
-  out += " Keys:" + std::string(kEol);
-  for (size_t i = 0; i < model.legend.size(); i += kLegendPerRow) {
+  return out;
+}
+
+std::string RenderScreen(const ScreenModel& model) {
+  std::vector<std::string> rows;
+  rows.push_back(" Norvelo control unit on " + model.device);
+  rows.push_back(model.program.empty()
+                     ? " Start a program on it with: norvelo -s " + model.device + " list"
+                     : std::string());
+  const std::string border = "+" + std::string(kDisplayWidth, '-') + "+";
+  rows.push_back("   " + border);
+  if (model.anyFrame) {
+    rows.push_back("   " + RenderDisplayRow(model.lines.line1, model.utf8));
+    rows.push_back("   " + RenderDisplayRow(model.lines.line2, model.utf8));
+  } else {
+    rows.push_back("   " + RenderDisplayRow("", model.utf8) + "  (nothing received yet)");
+    rows.push_back("   " + RenderDisplayRow("", model.utf8));
+  }
+  rows.push_back("   " + border);
+  rows.emplace_back();
+  rows.push_back(" Last key: " + (model.lastKey.empty() ? std::string("none") : model.lastKey));
+  rows.emplace_back();
+  rows.push_back(" Keys:");
+  // As many legend columns as the width takes, at least one.
+  size_t perRow = kLegendPerRow;
+  if (model.columns > 0) perRow = std::clamp<size_t>(model.columns / kLegendColumn, 1, kLegendPerRow);
+  for (size_t i = 0; i < model.legend.size(); i += perRow) {
     std::string row = "   ";
-    for (size_t j = i; j < i + kLegendPerRow && j < model.legend.size(); ++j) {
+    for (size_t j = i; j < i + perRow && j < model.legend.size(); ++j) {
       std::string item = model.legend[j];
-      if (j + 1 < i + kLegendPerRow) item.resize(std::max(item.size() + 1, kLegendColumn), ' ');
+      if (j + 1 < i + perRow) item.resize(std::max(item.size() + 1, kLegendColumn), ' ');
       row += item;
     }
-    out += row + kEol;
+    rows.push_back(row);
   }
-  if (!model.note.empty()) out += kEol + (" " + model.note) + kEol;
+  if (!model.note.empty()) {
+    rows.emplace_back();
+    rows.push_back(" " + model.note);
+  }
+  if (!model.log.empty()) {
+    rows.emplace_back();
+    rows.push_back(" Whole output in " + model.log);
+  }
   if (!model.program.empty()) {
-    out += kEol;
-    out += " --- " + model.program + " ---" + kEol;
-    for (const std::string& line : model.output) out += " " + line + kEol;
+    rows.emplace_back();
+    rows.push_back(" --- " + model.program + " ---");
+    for (const std::string& line : model.output) rows.push_back(" " + line);
+  }
+  // The last rows give way: a line feed on the terminal's last row would
+  // scroll the display up.
+  if (model.rows > 0 && rows.size() > model.rows) rows.resize(model.rows);
+  std::string out = "\x1b[H";
+  for (size_t i = 0; i < rows.size(); ++i) {
+    out += model.columns > 0 ? FitRow(rows[i], model.columns) : rows[i];
+    out += i + 1 < rows.size() ? kEol : "\x1b[K";
   }
   out += "\x1b[J";
   return out;

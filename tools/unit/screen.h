@@ -48,8 +48,17 @@ struct ScreenModel {
   std::string program;  // heading of the output pane; empty: no pane
   std::vector<std::string> output;
   std::string note;
+  std::string log;  // where the program's whole output goes; empty: nowhere
   bool utf8 = false;
+  // The terminal's size; 0 when unknown. Rows are cut to the width and the
+  // screen to the height, so that nothing wraps or scrolls: the display keeps
+  // its place in a narrow terminal.
+  size_t columns = 0, rows = 0;
 };
+
+// A row cut to at most columns cells; escape sequences take none, and a UTF-8
+// letter takes one.
+std::string FitRow(std::string_view row, size_t columns);
 
 // The whole screen, drawn from the top left over what was there before.
 std::string RenderScreen(const ScreenModel& model);

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -208,6 +209,7 @@ class Unit {
   void SendEnter();
   void OnTerminalEvent(const TermEvent& event, uint32_t now);
   void Draw(bool clear = false);
+  void KeepOutput(const char* text, size_t count);
   bool interactive() const { return options_.script.empty(); }
 
   const UnitOptions& options_;
@@ -219,6 +221,7 @@ class Unit {
   RemoteButtons remote_;
   TerminalKeys terminalKeys_;
   OutputPane pane_;
+  UniqueFd log_;
   ScreenModel screen_;
   TerminalSession terminal_;
   const Script* script_ = nullptr;
@@ -312,11 +315,29 @@ void Unit::OnTerminalEvent(const TermEvent& event, uint32_t now) {
 void Unit::Draw(bool clear) {
   if (!interactive()) return;
   if (child_.process.pid() > 0) screen_.output = pane_.Lines();
+  winsize size{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0) {
+    screen_.columns = size.ws_col;
+    screen_.rows = size.ws_row;
+  }
   WriteAll(STDOUT_FILENO, (clear ? "\x1b[2J" : "") + RenderScreen(screen_));
+}
+
+void Unit::KeepOutput(const char* text, size_t count) {
+  pane_.Add(text, count);
+  if (log_.Valid()) WriteAll(log_.Get(), std::string_view(text, count));
 }
 
 bool Unit::Start(std::string& error) {
   if (!OpenPty(pty_, error)) return false;
+  if (!options_.log.empty()) {
+    log_.Reset(open(options_.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+    if (!log_.Valid()) {
+      error = "cannot write " + options_.log + ": " + strerror(errno);
+      return false;
+    }
+    screen_.log = options_.log;
+  }
   if (!InstallSignalPipe({SIGCHLD, SIGINT, SIGTERM, SIGHUP, SIGWINCH})) {
     error = "cannot create the signal pipe";
     return false;
@@ -341,7 +362,9 @@ bool Unit::Start(std::string& error) {
   if (!options_.program.empty()) {
     if (!StartChild(ProgramArguments(options_.program, pty_.path), interactive(), child_, error))
       return false;
-    screen_.program = options_.program[0] + " (pid " + std::to_string(child_.process.pid()) + ")";
+    // Its name alone: a whole path would not leave room in a narrow terminal.
+    const std::string& path = options_.program[0];
+    screen_.program = path.substr(path.find_last_of('/') + 1) + " (pid " + std::to_string(child_.process.pid()) + ")";
   }
   Draw(true);
   start_ = Tick();
@@ -395,7 +418,7 @@ int Unit::Timeout(uint32_t now) const {
 void Unit::ReadOutput() {
   char text[4096];
   const ssize_t n = read(child_.output.Get(), text, sizeof text);
-  if (n > 0) pane_.Add(text, static_cast<size_t>(n));
+  if (n > 0) KeepOutput(text, static_cast<size_t>(n));
   else if (n == 0) child_.output.Reset();
   Draw();
 }
@@ -446,13 +469,14 @@ int Unit::Finish() {
     char text[4096];
     const ssize_t n = read(child_.output.Get(), text, sizeof text);
     if (n <= 0) break;
-    pane_.Add(text, static_cast<size_t>(n));
+    KeepOutput(text, static_cast<size_t>(n));
   }
   terminal_.End();
   if (child_.process.pid() <= 0) return 0;
   const std::string& name = options_.program[0];
   if (interactive())
     for (const std::string& line : pane_.Lines()) fprintf(stderr, "  %s\n", line.c_str());
+  if (log_.Valid()) fprintf(stderr, "norvelo-unit: the whole output of %s is in %s\n", name.c_str(), options_.log.c_str());
   if (userLeft_) {
     fprintf(stderr, "norvelo-unit: %s was stopped\n", name.c_str());
     return 0;
