@@ -77,6 +77,13 @@ void ReadPlayState(const std::string& line, EngineEvents& events) {
     events.push_back(EngineEvent::Of(EngineEvent::kEntryEnded));
 }
 
+// A library's line that says what went wrong rather than what it tried.
+bool Complains(const std::string& line) {
+  for (const char* word : {"rror", "open", "fail", "ssert"})
+    if (line.find(word) != std::string::npos) return true;
+  return false;
+}
+
 // "...: failed to open file: /m/a.mp3: No such file or directory" gives the
 // reason at its end; without such a line, the decoder's own report.
 std::string OpenFailure(const DecoderChannel& channel, const std::string& report) {
@@ -144,7 +151,8 @@ void ReadDecoderLine(DecoderChannel& channel, const std::string& line, EngineEve
     event.volume = volume;
     events.push_back(event);
   } else {
-    if (line.empty() || line[0] != '@') channel.lastNoise = line;
+    if (!line.empty() && line[0] != '@' && (channel.lastNoise.empty() || Complains(line)))
+      channel.lastNoise = line;
     events.push_back(EngineEvent::Of(EngineEvent::kNote, line));
   }
 }

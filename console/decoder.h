@@ -16,7 +16,9 @@ struct DecoderChannel {
   bool inInfoBlock = false;
   std::string blockV1Line;
   std::string blockTitle, blockArtist, blockAlbum;
-  std::string lastNoise;  // the last line of the decoder's libraries
+  // The last complaint of the decoder's libraries (the first line of theirs
+  // until one complains).
+  std::string lastNoise;
 };
 
 // The accumulator keeps at most this many characters of one line; the rest of

@@ -18,10 +18,19 @@ void Mpg123Engine::ClosePipes() {
   borrowed_ = false;
 }
 
+namespace {
+// A decoder that complained and has not said it is ready by then has no
+// sound output; one that works says it at once.
+constexpr uint64_t kReadyWithinMs = 3000;
+}  // namespace
+
 bool Mpg123Engine::Start() {
   ClosePipes();
   ResetDecoderChannel(channel_);
+  channel_.lastNoise.clear();
   outputEnded_ = false;
+  ready_ = false;
+  startedMs_ = MonotonicMs();
   int out[2] = {-1, -1}, in[2] = {-1, -1};
   if (!MakePipe(out) || !MakePipe(in)) {
     for (int fd : out)
@@ -71,7 +80,14 @@ std::vector<int> Mpg123Engine::WaitFds() const {
   return {output_};
 }
 
+int Mpg123Engine::WaitMs() {
+  if (ready_ || silent_ || output_ < 0 || channel_.lastNoise.empty()) return -1;
+  const uint64_t waited = MonotonicMs() - startedMs_;
+  return waited >= kReadyWithinMs ? 0 : static_cast<int>(kReadyWithinMs - waited);
+}
+
 void Mpg123Engine::Service(EngineEvents& events) {
+  if (silent_ || output_ < 0) return;
   char buffer[128];
   const ssize_t got = read(output_, buffer, sizeof buffer - 1);
   if (got > 0) {
@@ -79,15 +95,31 @@ void Mpg123Engine::Service(EngineEvents& events) {
   } else if (got == 0 && !outputEnded_) {
     // End of file: nothing is left to write to it, so the decoder has ended.
     outputEnded_ = true;
+    if (!ready_ && !channel_.lastNoise.empty()) {
+      NoOutput(events);
+      return;
+    }
     events.push_back(EngineEvent::Of(EngineEvent::kEnded));
   }
+  if (WaitMs() == 0) NoOutput(events);
+}
+
+void Mpg123Engine::NoOutput(EngineEvents& events) {
+  silent_ = true;
+  events.push_back(EngineEvent::Of(EngineEvent::kNoOutput, channel_.lastNoise));
+  process_.StopWithin(0);
+  ClosePipes();
 }
 
 void Mpg123Engine::Feed(const char* text, size_t length, EngineEvents& events) {
+  const size_t before = events.size();
   ReadDecoderOutput(channel_, text, length, events);
+  for (size_t i = before; i < events.size(); ++i)
+    if (events[i].kind == EngineEvent::kReady) ready_ = true;
 }
 
 void Mpg123Engine::Send(const std::string& line) {
+  if (input_ < 0) return;
   // Formatted whole, never cut: a shortened LOAD line would name another file.
   const std::string command = line + "\n";
   ssize_t ignored = write(input_, command.data(), command.size());

@@ -1,7 +1,11 @@
 // The first engine: the external decoder mpg123 in its remote-control mode,
 // run by "sh" "-c" as the player's child, playing the player's own list.
+// A decoder that cannot open any sound output does not say it is ready: it
+// complains through its libraries and then hangs, spins or dies. It is told
+// apart from a decoder that is only slow by those complaints.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "console/children.h"
@@ -15,9 +19,12 @@ class Mpg123Engine : public Engine, public Child {
   ~Mpg123Engine() override;
 
   const char* Name() const override { return "mpg123"; }
-  Child* Process() override { return this; }
+  // None once the decoder was found unable to play anything: it is not
+  // started again.
+  Child* Process() override { return silent_ ? nullptr : this; }
   bool Start() override;
   std::vector<int> WaitFds() const override;
+  int WaitMs() override;
   void Service(EngineEvents& events) override;
 
   void Load(int entry) override;
@@ -47,10 +54,16 @@ class Mpg123Engine : public Engine, public Child {
 
  private:
   void ClosePipes();
+  // The decoder said nothing but its libraries' complaints instead of its
+  // ready line: no sound output could be opened, and it is ended for good.
+  void NoOutput(EngineEvents& events);
   const Playlist& list_;
   ChildProcess process_;
   DecoderChannel channel_;
   int input_ = -1, output_ = -1;
   bool outputEnded_ = false;
   bool borrowed_ = false;  // input_ is a test's, not to be closed here
+  bool ready_ = false;     // this decoder said its ready line
+  bool silent_ = false;    // no sound output: nothing plays any more
+  uint64_t startedMs_ = 0;
 };

@@ -70,11 +70,12 @@ Next EntryEnded(NowPlaying& now, Transport& transport, Engine& engine) {
   return TrackEnded(transport, engine);
 }
 
-void Away(NowPlaying& now, DisplayState& display, const std::string& what) {
-  if (what == now.away) return;
+// Line 1 says what is missing, once per change; true when it changed.
+bool Away(NowPlaying& now, DisplayState& display, const std::string& what) {
+  if (what == now.away) return false;
   now.away = what;
-  Trace("%s\n", Printable(what).c_str());
   ShowTitle(display, what);
+  return true;
 }
 
 }  // namespace
@@ -117,9 +118,11 @@ Next HandleEngineEvent(PlayerState& state, const EngineEvent& event) {
       EntryFailed(now, state.transport, event.text);
       break;
     case EngineEvent::kNoOutput:
-      Away(now, state.display, "No sound output");
-      Trace("No sound output could be opened: %s\n", Printable(event.text).c_str());
+      if (Away(now, state.display, "No sound output"))
+        Trace("No sound output could be opened: %s\n", Printable(event.text).c_str());
+      // As after a stop: the end report that follows moves nothing.
       state.transport.playing = false;
+      state.transport.paused = true;
       break;
     case EngineEvent::kVolume:
       // The answer to a volume the player set.
@@ -129,7 +132,7 @@ Next HandleEngineEvent(PlayerState& state, const EngineEvent& event) {
         Echo(now, event.text);
       break;
     case EngineEvent::kAway:
-      Away(now, state.display, event.text);
+      if (Away(now, state.display, event.text)) Trace("%s\n", Printable(event.text).c_str());
       break;
     case EngineEvent::kNote:
       Echo(now, event.text);

@@ -218,3 +218,11 @@ TEST(DecoderChannel, RecordedDecoderSession) {
             "LOAD /m/t1.mp3\nLOAD /m/t2.mp3\nLOAD /m/t3.mp3\nLOAD /m/t4.mp3\nLOAD /m/t5.mp3\n");
   EXPECT_EQ(p.exits.quits, std::vector<int>{0});
 }
+
+// Status lines the player does not know are echoed each time; what the
+// decoder's libraries write, once per distinct message.
+TEST(DecoderChannel, LibraryNoiseIsEchoedOncePerMessage) {
+  TestPlayer p;
+  Feed(p, "ALSA lib x\nALSA lib y\nALSA lib x\n@E No track loaded!\n@E No track loaded!\n");
+  EXPECT_EQ(p.TakeTrace(), "ALSA lib x\nALSA lib y\n@E No track loaded!\n@E No track loaded!\n");
+}

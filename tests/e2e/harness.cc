@@ -138,8 +138,10 @@ void Session::WriteWrapper() {
     symlink(FAKE_DECODER_BIN, target.c_str());
     return;
   }
-  // The real decoder, with an output that needs no sound card.
-  dir_.Write("bin/mpg123", "#!/bin/sh\nexec /usr/bin/mpg123 -o dummy \"$@\"\n");
+  // The real decoder, with an output that needs no sound card, or with none.
+  dir_.Write("bin/mpg123", options_.decoder == Decoder::Silent
+                               ? "#!/bin/sh\nexec /usr/bin/mpg123 \"$@\"\n"
+                               : "#!/bin/sh\nexec /usr/bin/mpg123 -o dummy \"$@\"\n");
   chmod(target.c_str(), 0755);
 }
 

@@ -44,7 +44,9 @@ std::string FrameBytes(uint16_t code, bool toggle = false);
 // at: when its first byte was read, in ms since the session began.
 using DisplayFrame = DisplayLines;
 
-enum class Decoder { Fake, Real, Missing };  // Missing: no mpg123 on PATH
+// Missing: no mpg123 on PATH; Silent: the real decoder with no sound output
+// at all (no card, no server).
+enum class Decoder { Fake, Real, Missing, Silent };
 
 struct SessionOptions {
   Decoder decoder = Decoder::Fake;

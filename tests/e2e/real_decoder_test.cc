@@ -1,6 +1,7 @@
 // The player with the real decoder (its dummy output decodes at full speed,
 // so every track ends at once) on MP3 files made here with the encoder.
 #include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,6 +95,55 @@ TEST_F(RealDecoder, MissingFileIsReportedAndSkipped) {
   EXPECT_EQ(TrackLines(s), Lines{"Track 2: \"Band - Good\""}) << s.Trace();
   EXPECT_TRUE(s.WaitForTrace("@E Error opening stream: " + s.dir().Join("missing.mp3"), 0))
       << s.Trace();
+  EXPECT_TRUE(s.WaitForTrace(
+      "Unable to play " + s.dir().Join("missing.mp3") + ": No such file or directory", 0));
+}
+
+// A list none of whose entries plays is a failure, which a service must see.
+TEST_F(RealDecoder, ListOfMissingFilesEndsWithStatusOne) {
+  s.StartOn({s.dir().Join("gone.mp3")});
+  EXPECT_EQ(s.WaitExit(30000), 1) << s.Trace();
+  EXPECT_TRUE(s.WaitForTrace("No entry of the list could be played!", 0)) << s.Trace();
+}
+
+// Without any sound output the decoder complains and never says it is
+// ready: the player says so itself, on line 1 too, leaves nothing spinning,
+// and the quit key still ends it.
+TEST(RealDecoderWithoutSound, SaysSoAndQuits) {
+  if (!HaveTools()) GTEST_SKIP() << "mpg123 or lame not installed";
+  SessionOptions silent;
+  silent.decoder = Decoder::Silent;
+  Session s(silent);
+  s.StartOn({MakeMp3(s.dir(), "a.mp3", "--tt A")});
+  EXPECT_TRUE(s.WaitFor(
+      [&] {
+        for (const std::string& line : s.TraceLines())
+          if (line.rfind("No sound output could be opened: ", 0) == 0) return true;
+        return false;
+      },
+      5000))
+      << s.Trace();
+  EXPECT_TRUE(s.WaitFor([&] {
+    const std::vector<DisplayFrame> frames = s.Frames();
+    return !frames.empty() && frames.back().line1.find("No sound") != std::string::npos;
+  }));
+  EXPECT_LE(s.DecoderPid(), 0);
+  s.SendKey(kQuit);
+  EXPECT_EQ(s.WaitExit(), 2);
+  EXPECT_EQ(LeftoverChildren(), "");
+}
+
+// Killed outright, the player takes the decoder along: the decoder itself
+// holds the death signal, so none is left to spin on the end of its input.
+TEST_F(RealDecoder, KilledPlayerLeavesNoDecoder) {
+  s.dir().MakeDir("empty");
+  s.StartOn({"-r", s.dir().Join("empty")});
+  ASSERT_TRUE(s.WaitReady());
+  ASSERT_TRUE(s.WaitFor([&] { return s.DecoderPid() > 0; }));
+  s.Signal(SIGKILL);
+  s.WaitExit();
+  EXPECT_TRUE(s.WaitFor([] { return LeftoverChildren().find("mpg123") == std::string::npos; }, 3000))
+      << LeftoverChildren();
 }
 
 TEST_F(RealDecoder, RecursiveScanPlaysInScanOrder) {
