@@ -18,6 +18,7 @@
 #include "posix/keymap.h"
 #include "link/display_reader.h"
 #include "link/link.h"
+#include "posix/child.h"
 #include "posix/posix.h"
 #include "tests/support/proc.h"
 
@@ -44,14 +45,16 @@ void WriteDecoderWrapper(const std::string& dir) {
 }
 
 pid_t Spawn(const std::vector<std::string>& args, const std::string& pathDir, int outFd) {
-  const pid_t pid = fork();
+  const int null = outFd >= 0 ? -1 : open("/dev/null", O_WRONLY | O_CLOEXEC);
+  ChildSetup setup;
+  setup.out = outFd >= 0 ? outFd : null;
+  setup.ownGroup = true;
+  const pid_t pid = ForkChild(setup);
+  if (null >= 0 && pid != 0) close(null);
   if (pid != 0) return pid;
-  setpgid(0, 0);
   const char* oldPath = getenv("PATH");
   const std::string path = pathDir + ":" + (oldPath ? oldPath : "/usr/bin:/bin");
   setenv("PATH", path.c_str(), 1);
-  const int out = outFd >= 0 ? outFd : open("/dev/null", O_WRONLY);
-  dup2(out, STDOUT_FILENO);
   execv(args[0].c_str(), ArgvOf(args).data());
   _exit(127);
 }

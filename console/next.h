@@ -6,8 +6,8 @@
 struct Next {
   enum Kind {
     kGoOn,
-    kQuit,  // QuitPlayer: "QUIT", SIGTERM, wait, exit(status)
-    kKill,  // KillPlayer: "QUIT", SIGKILL, wait, exit(0)
+    kQuit,  // "QUIT", SIGTERM, bounded wait, exit(status)
+    kKill,  // "QUIT", SIGKILL of the decoder's group, bounded wait, exit(0)
   };
   Kind kind = kGoOn;
   int status = 0;

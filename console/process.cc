@@ -155,7 +155,7 @@ void Spine::StopEngine(bool force) {
   if (Child* process = engine_.Process()) process->Stop(force);
 }
 
-// QuitPlayer's way: the engine is told to quit, the children are asked to
+// An ending in order: the engine is told to quit, the children are asked to
 // end, and whatever is still there after the wait is killed. The waits are
 // bounded: a decoder that ignores both the line and the signal must neither
 // keep the player from ending nor be left behind.
@@ -176,7 +176,7 @@ void Spine::End(const Next& next) {
     QuitChildren();
     exit(next.status);
   }
-  // KillPlayer: the decoder gets a moment to end on its QUIT line, the way a
+  // A kill: the decoder gets a moment to end on its QUIT line, the way a
   // decoder that is working does; then its whole group is killed.
   engine_.Quit();
   receiver_.Stop(true);

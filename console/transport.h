@@ -30,7 +30,7 @@ void Pause(Transport& transport, Engine& engine);
 void Stop(Transport& transport, Engine& engine);
 
 // The track keys: by entries from the current one, the first below the first;
-// a step past the last ends the player (KillPlayer).
+// a step past the last ends the player as a kill does (Next::Kill).
 Next MoveTrack(Transport& transport, Engine& engine, int by);
 
 // The engine finished a track: the next one, or the end of the player with

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "posix/child.h"
 #include "posix/posix.h"
 #include "tests/support/proc.h"
 
@@ -76,20 +77,16 @@ bool SoundServer::Start() {
                                          "--use-pid-file=no", "--log-target=stderr"};
   std::vector<char*> argv = ArgvOf(args), envp = ArgvOf(env);
   const int log = open((folder_ + "/pulse.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
+  // A test that dies takes the daemon with it.
+  ChildSetup setup;
+  setup.out = log;
+  setup.err = log;
+  const pid_t pid = ForkChild(setup);
   if (pid < 0) {
     if (log >= 0) close(log);
     return false;
   }
   if (pid == 0) {
-    // A test that dies takes the daemon with it.
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != parent) _exit(127);
-    if (log >= 0) {
-      dup2(log, STDOUT_FILENO);
-      dup2(log, STDERR_FILENO);
-    }
     execvpe(argv[0], argv.data(), envp.data());
     _exit(127);
   }
