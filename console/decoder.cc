@@ -25,18 +25,6 @@ std::string Field(const std::string& line, size_t from, size_t width) {
   return field;
 }
 
-// Artist, album, title in this order, the empty ones left out.
-std::string JoinTitle(const std::string& artist, const std::string& album,
-                      const std::string& title) {
-  std::string joined;
-  for (const std::string* part : {&artist, &album, &title}) {
-    if (part->empty()) continue;
-    if (!joined.empty()) joined += " - ";
-    joined += *part;
-  }
-  return joined;
-}
-
 // Cuts to the title buffer's size without splitting a UTF-8 sequence.
 void FitTitle(std::string& title) {
   if (title.size() <= kTitleMax) return;
@@ -117,6 +105,17 @@ Next HandlePlayState(PlayerState& state, const std::string& line) {
 }
 
 }  // namespace
+
+std::string JoinTitle(const std::string& artist, const std::string& album,
+                      const std::string& title) {
+  std::string joined;
+  for (const std::string* part : {&artist, &album, &title}) {
+    if (part->empty()) continue;
+    if (!joined.empty()) joined += " - ";
+    joined += *part;
+  }
+  return joined;
+}
 
 std::string TitleFromId3Line(const std::string& line) {
   const std::string title = Field(line, 7, 30);

@@ -49,6 +49,11 @@ Next HandleDecoderOutput(PlayerState& state, const char* text, size_t length);
 // Acts on one complete line, given without its line feed.
 Next HandleDecoderLine(PlayerState& state, const std::string& line);
 
+// Artist, album, title in this order, the empty ones left out, joined by
+// " - ": the title of a tagged track, whichever decoder read the tags.
+std::string JoinTitle(const std::string& artist, const std::string& album,
+                      const std::string& title);
+
 // Artist - album - title from the three 30-character fields of an "@I ID3:"
 // line, empty fields left out.
 std::string TitleFromId3Line(const std::string& line);
