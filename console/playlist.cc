@@ -27,6 +27,16 @@ bool NameHas(const std::string& name, const char* lower, const char* upper) {
   return name.find(lower) != std::string::npos || name.find(upper) != std::string::npos;
 }
 
+// Each extension in its two spellings, all small or all capital letters.
+bool NameHasAny(const std::string& name, const Extensions& extensions) {
+  for (const std::string& lower : extensions) {
+    std::string upper = lower;
+    for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    if (NameHas(name, lower.c_str(), upper.c_str())) return true;
+  }
+  return false;
+}
+
 // A line feed in an entry would end the LOAD line early and hand the rest to
 // the decoder as commands of its own; other control bytes are no better.
 bool HasControlByte(const std::string& entry) {
@@ -154,7 +164,8 @@ bool ListDirectory(const std::string& dir, std::vector<Listed>& names, DirId& id
 
 // ancestors holds the directories on the current path from the top, so a
 // symbolic link back up the tree is not followed for ever.
-int ScanLevel(const std::string& dir, Playlist& playlist, std::set<DirId>& ancestors, bool top) {
+int ScanLevel(const std::string& dir, Playlist& playlist, std::set<DirId>& ancestors, bool top,
+              const Extensions& extensions) {
   std::vector<Listed> names;
   DirId self;
   if (!ListDirectory(dir, names, self)) {
@@ -179,7 +190,7 @@ int ScanLevel(const std::string& dir, Playlist& playlist, std::set<DirId>& ances
         Trace("Directory loop, skipped: %s\n", Printable(path).c_str());
         continue;
       }
-      ScanLevel(path, playlist, ancestors, false);
+      ScanLevel(path, playlist, ancestors, false, extensions);
     } else if (listPath.empty() && NameHas(entry.name, ".m3u", ".M3U")) {
       if (kind == Kind::kRegular)
         listPath = path;
@@ -193,7 +204,7 @@ int ScanLevel(const std::string& dir, Playlist& playlist, std::set<DirId>& ances
 
   // The names are in byte order already, and so are the paths that share dir.
   for (const Listed& entry : names) {
-    if (!NameHas(entry.name, ".mp3", ".MP3")) continue;
+    if (!NameHasAny(entry.name, extensions)) continue;
     if (!JoinPath(dir, entry.name, path)) continue;
     if (KindOf(entry.type, path) == Kind::kMissing) continue;
     AddEntry(playlist, path);
@@ -205,10 +216,10 @@ int ScanLevel(const std::string& dir, Playlist& playlist, std::set<DirId>& ances
 
 int compfunc(const std::string& a, const std::string& b) { return strcmp(a.c_str(), b.c_str()); }
 
-int ScanDir(const std::string& dir, Playlist& playlist) {
+int ScanDir(const std::string& dir, Playlist& playlist, const Extensions& extensions) {
   std::set<DirId> ancestors;
   try {
-    return ScanLevel(dir, playlist, ancestors, true);
+    return ScanLevel(dir, playlist, ancestors, true, extensions);
   } catch (const std::bad_alloc&) {
     return -1;
   }
@@ -216,7 +227,8 @@ int ScanDir(const std::string& dir, Playlist& playlist) {
 
 void FreePlaylist(Playlist& playlist) { Playlist().swap(playlist); }
 
-PlaylistResult BuildPlaylist(const std::vector<std::string>& list, bool recursive) {
+PlaylistResult BuildPlaylist(const std::vector<std::string>& list, bool recursive,
+                             const Extensions& extensions) {
   PlaylistResult result;
   if (recursive) {
     if (list.size() != 1) {
@@ -224,7 +236,7 @@ PlaylistResult BuildPlaylist(const std::vector<std::string>& list, bool recursiv
       result.exitStatus = 1;
       return result;
     }
-    if (ScanDir(list[0], result.playlist) < 0) {
+    if (ScanDir(list[0], result.playlist, extensions) < 0) {
       Trace("Scan error of %s\n\n", Printable(list[0]).c_str());
       FreePlaylist(result.playlist);
       result.exitStatus = 1;
