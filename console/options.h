@@ -10,6 +10,7 @@
 struct Options {
   std::string serport = kDefaultSerport;
   bool recursive = false;
+  std::string stateFile;          // "-S": where the play state is kept; "" for none
   std::vector<std::string> list;  // everything from the first non-option on
 };
 

@@ -44,7 +44,9 @@ std::string FrameBytes(uint16_t code, bool toggle = false);
 // at: when its first byte was read, in ms since the session began.
 using DisplayFrame = DisplayLines;
 
-enum class Decoder { Fake, Real, Missing };  // Missing: no mpg123 on PATH
+// Missing: no mpg123 and no mpv on PATH. Otherwise mpv ("-p mpv") is the
+// real one with its null output.
+enum class Decoder { Fake, Real, Missing };
 
 struct SessionOptions {
   Decoder decoder = Decoder::Fake;
@@ -156,7 +158,7 @@ class Session {
   const std::string& LineBytes() const { return display_; }
   pid_t pid() const { return pid_; }
   // The running decoder below the player (behind its shell), or -1.
-  pid_t DecoderPid() const;
+  pid_t DecoderPid(const std::string& name = "mpg123") const;
   // The receiver process (the player's child of its own name), or -1.
   pid_t ReceiverPid() const;
 
