@@ -1,10 +1,11 @@
 // The engines side by side. Key latency: from an IrFrame on the line to the
 // engine's receipt of the command it causes, with mpv (a stand-in on the same
-// IPC descriptor) and mpg123 (the stamping decoder), beside the floor relay.
+// IPC descriptor: the stamping decoder as mpv) and mpg123 (the stamping
+// decoder), beside the floor relay.
 // Start-up to sound after a resume: from the player's start to the first
 // status line showing the resumed position, with the real mpv and mpg123,
 // beside the same start without a saved state.
-//   bench_engines <norvelo> <floor_relay> <latency_decoder> <latency_mpv> [presses [--rows]]
+//   bench_engines <norvelo> <floor_relay> <latency_decoder> [presses [--rows]]
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -76,16 +77,15 @@ bool MakeTracks(const std::string& dir) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (argc < 5) {
-    fprintf(stderr, "usage: %s norvelo floor_relay latency_decoder latency_mpv [presses [--rows]]\n",
-            argv[0]);
+  if (argc < 4) {
+    fprintf(stderr, "usage: %s norvelo floor_relay latency_decoder [presses [--rows]]\n", argv[0]);
     return 2;
   }
-  const int presses = argc > 5 ? atoi(argv[5]) : 200;
+  const int presses = argc > 4 ? atoi(argv[4]) : 200;
   TempDir stamping("norvelo-bench");
   const std::string fifo = InstallLatencyDecoder(stamping.path(), argv[3]);
   char mpv[4096];
-  if (!realpath(argv[4], mpv) || symlink(mpv, (stamping.path() + "/mpv").c_str()) != 0) perror(argv[4]);
+  if (!realpath(argv[3], mpv) || symlink(mpv, (stamping.path() + "/mpv").c_str()) != 0) perror(argv[3]);
   const std::string track = stamping.path() + "/track.mp3";
   const std::vector<double> withMpv =
       KeyLatency({argv[1], "-s", "@SLAVE", "-p", "mpv", track}, stamping.path(), fifo, presses, true);
@@ -94,7 +94,7 @@ int main(int argc, char* argv[]) {
   const std::vector<double> floor =
       KeyLatency({argv[2], "@SLAVE", argv[3]}, stamping.path(), fifo, presses, false);
 
-  if (argc <= 6) PrintHeader();
+  if (argc <= 5) PrintHeader();
   const std::string n = " (" + std::to_string(withMpv.size()) + ")";
   PrintRow("key -> mpv command, median" + n, Percentile(withMpv, 0.5), Percentile(floor, 0.5), "ms",
            "within 1.2x of mpg123's ratio");
