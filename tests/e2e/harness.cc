@@ -486,4 +486,17 @@ std::vector<DisplayFrame> Session::Frames() const {
   return frames;
 }
 
+SessionOptions RealDecoders() {
+  SessionOptions options;
+  options.decoder = Decoder::Real;
+  return options;
+}
+
+std::vector<std::string> TrackLines(const Session& s) {
+  std::vector<std::string> tracks;
+  for (const std::string& line : s.TraceLines())
+    if (line.rfind("Track ", 0) == 0) tracks.push_back(line);
+  return tracks;
+}
+
 }  // namespace e2e

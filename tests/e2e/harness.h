@@ -187,4 +187,10 @@ class Session {
   int syncCount_ = 0;
 };
 
+// The real decoders: mpg123 and mpv, with outputs that need no sound card.
+SessionOptions RealDecoders();
+
+// The "Track N: ..." lines of the trace, in order.
+std::vector<std::string> TrackLines(const Session& s);
+
 }  // namespace e2e
