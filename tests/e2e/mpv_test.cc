@@ -188,7 +188,9 @@ class Resume : public Mpv {
     const int at = WaitShown(s, 2, 3);
     EXPECT_GE(at, 3) << s.Trace();
     EXPECT_TRUE(s.Press(kPause));
-    if (!leavePaused) EXPECT_TRUE(s.Press(kPlay));
+    if (!leavePaused) {
+      EXPECT_TRUE(s.Press(kPlay));
+    }
     s.Pump(500);
     s.Signal(SIGKILL);
     s.WaitExit();
