@@ -32,34 +32,33 @@ std::vector<std::string> MpvArguments(int fd) {
           "--input-ipc-client=fd://" + std::to_string(fd)};
 }
 
-MpvProcess::~MpvProcess() { CloseChannel(); }
+MpvEngine::~MpvEngine() { CloseChannel(); }
 
-void MpvProcess::CloseChannel() {
-  if (channel_ >= 0) close(channel_);
-  channel_ = -1;
+void MpvEngine::CloseChannel() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  open_ = false;
 }
 
-bool MpvProcess::Start() {
+bool MpvEngine::Start() {
   CloseChannel();
+  pending_.clear();
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
     Trace("Unable to create mpv channel!\n\n");
     return false;
   }
-  const pid_t pid = Fork(true, pair[1], -1);
+  ChildSetup setup;
+  setup.keep = {pair[1]};
+  setup.ownGroup = true;
+  const pid_t pid = process_.Start(setup);
   if (pid == 0) {
     // Its end must survive the exec; every other descriptor is gone already.
-    const int fd = pair[1];
-    const int flags = fcntl(fd, F_GETFD);
-    fcntl(fd, F_SETFD, flags & ~FD_CLOEXEC);
+    fcntl(pair[1], F_SETFD, fcntl(pair[1], F_GETFD) & ~FD_CLOEXEC);
     UseUtf8CharacterType();
     std::vector<std::string> args = {"mpv"};
-    for (std::string& arg : MpvArguments(fd)) args.push_back(std::move(arg));
-    execvp("mpv", ArgvOf(args).data());
-    const char message[] = "mpv exec error!\n\n";
-    if (write(STDOUT_FILENO, message, sizeof message - 1) < 0) {
-    }
-    _exit(1);
+    for (std::string& arg : MpvArguments(pair[1])) args.push_back(std::move(arg));
+    ExecOrExit(args, "norvelo");
   }
   close(pair[1]);
   if (pid < 0) {
@@ -67,46 +66,29 @@ bool MpvProcess::Start() {
     Trace("Unable to create mpv process!\n\n");
     return false;
   }
-  channel_ = pair[0];
-  SetNonBlocking(channel_);
-  ++starts_;
-  return true;
-}
-
-bool MpvEngine::Start() {
-  if (!process_.Start()) return false;
-  TakeNewProcess();
-  return true;
-}
-
-// A restart by the main loop's supervision gave a new mpv and a new channel.
-void MpvEngine::TakeNewProcess() {
-  seenStarts_ = process_.starts();
+  fd_ = pair[0];
+  SetNonBlocking(fd_);
   open_ = true;
-  pending_.clear();
   Send(channel_.Begin());
+  return true;
 }
 
 std::vector<int> MpvEngine::WaitFds() const {
   // An ended channel reads as ready for ever; it waits for the restart.
   if (!open_) return {};
-  return {process_.channel()};
+  return {fd_};
 }
 
-int MpvEngine::WaitMs() {
-  if (process_.starts() != seenStarts_) return 0;
-  return pending_.empty() ? -1 : kRetryMs;
-}
+int MpvEngine::WaitMs() { return pending_.empty() || !open_ ? -1 : kRetryMs; }
 
 void MpvEngine::Service(EngineEvents& events) {
-  if (process_.starts() != seenStarts_) TakeNewProcess();
   Flush();
   if (!open_) return;
   std::string out;
   char buffer[4096];
   // Bounded, so that a chatty mpv cannot keep keys and the display waiting.
   for (int reads = 0; reads < 16; ++reads) {
-    const ssize_t got = read(process_.channel(), buffer, sizeof buffer);
+    const ssize_t got = read(fd_, buffer, sizeof buffer);
     if (got > 0) {
       channel_.Feed(buffer, static_cast<size_t>(got), events, out);
       continue;
@@ -130,7 +112,7 @@ void MpvEngine::Send(const std::string& lines) {
 void MpvEngine::Flush() {
   while (!pending_.empty() && open_) {
     const ssize_t sent =
-        send(process_.channel(), pending_.data(), pending_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        send(fd_, pending_.data(), pending_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent > 0) {
       pending_.erase(0, static_cast<size_t>(sent));
       continue;

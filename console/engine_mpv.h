@@ -9,34 +9,23 @@
 #include <vector>
 
 #include "console/children.h"
+#include "posix/child.h"
 #include "console/engine.h"
 #include "console/mpv_channel.h"
 #include "console/playlist.h"
 
-// The mpv process; each start gets a new socket pair, so that a new mpv never
-// reads what was meant for the one before.
-class MpvProcess : public ChildProcess {
- public:
-  ~MpvProcess() override;
-  bool Start() override;
-  int channel() const { return channel_; }  // the player's end, non-blocking
-  int starts() const { return starts_; }
-
- private:
-  void CloseChannel();
-  int channel_ = -1;
-  int starts_ = 0;
-};
-
 // mpv's command line after the program name, the channel on descriptor fd.
 std::vector<std::string> MpvArguments(int fd);
 
-class MpvEngine : public Engine {
+class MpvEngine : public Engine, public Child {
  public:
   explicit MpvEngine(const Playlist& list) : list_(list) {}
+  ~MpvEngine() override;
 
   const char* Name() const override { return "mpv"; }
-  Child* Process() override { return &process_; }
+  Child* Process() override { return this; }
+  // Engine and Child: a new mpv on a new socket pair, so that it never reads
+  // what was meant for the one before.
   bool Start() override;
   std::vector<int> WaitFds() const override;
   int WaitMs() override;
@@ -49,15 +38,18 @@ class MpvEngine : public Engine {
   bool SetVolume(int volume) override;
   void Quit() override;
 
+  void Stop(bool force) override { process_.Stop(force); }
+  bool Ended() override { return process_.Ended(); }
+
  private:
   void Send(const std::string& lines);
   void Flush();
-  void TakeNewProcess();
+  void CloseChannel();
 
   const Playlist& list_;
-  MpvProcess process_;
+  ChildProcess process_;
   MpvChannel channel_;
-  int seenStarts_ = 0;
+  int fd_ = -1;        // the player's end of the channel, non-blocking
   bool open_ = false;  // the channel of the current mpv has not ended
   std::string pending_;  // command bytes the socket had no room for yet
 };

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "console/decoder.h"
+#include "console/title.h"
 #include "posix/trim.h"
 
 namespace {
@@ -334,9 +334,10 @@ void MpvChannel::HandleLine(const std::string& line, EngineEvents& events, std::
     const std::string error = message.TextOf("error");
     const Json* data = message.Get("data");
     const Json* id = data != nullptr ? data->Get("playlist_entry_id") : nullptr;
-    if (error != "success")
+    if (error != "success") {
       events.push_back(EngineEvent::Of(EngineEvent::kEntryFailed, error));
-    else if (id != nullptr && id->type == Json::kNumber)
+      events.push_back(EngineEvent::Of(EngineEvent::kEntryEnded));
+    } else if (id != nullptr && id->type == Json::kNumber)
       entryId_ = static_cast<long>(id->number);
     else
       entryId_ = kNextStarted;  // an mpv whose reply names no entry
@@ -364,9 +365,13 @@ void MpvChannel::HandleLine(const std::string& line, EngineEvents& events, std::
     } else if (reason == "error") {
       std::string why = message.TextOf("file_error");
       if (why.empty()) why = "error";
-      const bool noOutput = why.find("audio output") != std::string::npos;
-      events.push_back(
-          EngineEvent::Of(noOutput ? EngineEvent::kNoOutput : EngineEvent::kEntryFailed, why));
+      if (why.find("audio output") != std::string::npos) {
+        events.push_back(EngineEvent::Of(EngineEvent::kNoOutput, why));
+      } else {
+        // Failed, and over: the list goes on, as after the other decoder's error.
+        events.push_back(EngineEvent::Of(EngineEvent::kEntryFailed, why));
+        events.push_back(EngineEvent::Of(EngineEvent::kEntryEnded));
+      }
     }
   } else if (event == "property-change") {
     const std::string name = message.TextOf("name");

@@ -86,7 +86,8 @@ TEST(MpvChannel, AFailedEntryCarriesMpvsReason) {
   MpvChannel channel = Loaded();
   Fed fed = Feed(channel, "{\"event\":\"end-file\",\"reason\":\"error\",\"playlist_entry_id\":7,"
                           "\"file_error\":\"unrecognized file format\"}\n");
-  ASSERT_EQ(Kinds(fed), std::vector<EngineEvent::Kind>{EngineEvent::kEntryFailed});
+  ASSERT_EQ(Kinds(fed), (std::vector<EngineEvent::Kind>{EngineEvent::kEntryFailed,
+                                                         EngineEvent::kEntryEnded}));
   EXPECT_EQ(fed.events[0].text, "unrecognized file format");
   fed = Feed(channel, "{\"event\":\"end-file\",\"reason\":\"error\",\"playlist_entry_id\":7,"
                       "\"file_error\":\"audio output initialization failed\"}\n");

@@ -109,8 +109,24 @@ bool SoundServer::Start() {
   return false;
 }
 
+void SoundServer::Pause() {
+  if (pid_ <= 0 || kill(pid_, SIGSTOP) != 0) return;
+  paused_ = true;
+  // The signal is taken when the daemon next runs: until then it may still
+  // answer one more request.
+  const uint64_t end = MonotonicMs() + kStopGraceMs;
+  for (ProcStat stat; ReadProcStat(pid_, stat) && stat.state != 'T' && MonotonicMs() < end;)
+    SleepMs(5);
+}
+
+void SoundServer::Resume() {
+  if (pid_ > 0 && paused_) kill(pid_, SIGCONT);
+  paused_ = false;
+}
+
 void SoundServer::Stop() {
   if (pid_ <= 0) return;
+  Resume();  // else it takes SIGTERM only when it runs again
   kill(pid_, SIGTERM);
   if (!ReapWithin(pid_, kStopGraceMs)) {
     kill(pid_, SIGKILL);

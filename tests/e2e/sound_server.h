@@ -28,8 +28,12 @@ class SoundServer {
   // (its log is then in Log()). Starting again after Stop gives a fresh
   // daemon on the same socket, its sink at full volume.
   bool Start();
-  // Ends the daemon and waits for it.
+  // Ends the daemon and waits for it (a paused one is resumed first).
   void Stop();
+  // Stops the daemon with SIGSTOP, so that it answers nobody until resumed,
+  // as a hung server would.
+  void Pause();
+  void Resume();
   bool Running() const { return pid_ > 0; }
 
   // The sink's volume in percent (the mean of its channels), as pactl
@@ -53,6 +57,7 @@ class SoundServer {
   std::string folder_;
   std::string socket_;
   pid_t pid_ = -1;
+  bool paused_ = false;
 };
 
 }  // namespace e2e
