@@ -15,16 +15,17 @@ PACKAGES_build     = $(PACKAGES_native) $(PACKAGES_win32) $(PACKAGES_win64)
 PACKAGES_all       = $(PACKAGES_build)
 # What the tests run beside the built programs: the real decoder and encoder,
 # a private sound server behind ALSA's default device, Wine for the plug-in,
+# mpv with the encoders of the formats it plays (FLAC, Vorbis, Opus),
 # the key and display clients the bridge serves, a terminal for the emulator,
 # and for the package its maintainer script's adduser, man and systemd's
 # verifier, and Python for the check of the DLL.
-PACKAGES_run      := mpg123 lame pulseaudio pulseaudio-utils libasound2-plugins wine64 \
-                     lirc lcdproc tmux adduser man-db systemd python3
+PACKAGES_run      := mpg123 lame mpv flac vorbis-tools opus-tools pulseaudio pulseaudio-utils \
+                     libasound2-plugins wine64 lirc lcdproc tmux adduser man-db systemd python3
 # The sanitizer tree runs the player's and the bridge's tests.
-PACKAGES_asan      = $(PACKAGES_native) mpg123 lame pulseaudio pulseaudio-utils \
+PACKAGES_asan      = $(PACKAGES_native) mpg123 lame mpv flac vorbis-tools opus-tools pulseaudio pulseaudio-utils \
                      libasound2-plugins lirc lcdproc
 PACKAGES_soak      = $(PACKAGES_native)
-PACKAGES_bench     = $(PACKAGES_build) mpg123 pulseaudio pulseaudio-utils libasound2-plugins wine64
+PACKAGES_bench     = $(PACKAGES_build) mpg123 mpv lame pulseaudio pulseaudio-utils libasound2-plugins wine64
 PACKAGES_fuzz     := $(PACKAGES_programs) clang libclang-rt-14-dev
 PACKAGES_deps      = $(sort $(PACKAGES_build) $(PACKAGES_run) $(PACKAGES_fuzz) $(PACKAGES_demo) \
                             $(PACKAGES_package))

@@ -1,12 +1,17 @@
 #include "console/engines.h"
 
 #include "console/engine_mpg123.h"
+#include "console/engine_mpv.h"
 #include "posix/child.h"
 #include "posix/trace.h"
 
-bool KnownPlayer(const std::string& player) { return player == "mpg123"; }
+bool KnownPlayer(const std::string& player) { return player == "mpg123" || player == "mpv"; }
 
-bool PlaysOwnList(const std::string& player) { return player == "mpg123"; }
+bool PlaysOwnList(const std::string& player) { return player == "mpg123" || player == "mpv"; }
+
+const Extensions& ScannedNames(const std::string& player) {
+  return player == "mpv" ? kMpvNames : kMp3Names;
+}
 
 std::unique_ptr<Engine> MakeEngine(const std::string& player, const Playlist& list) {
   if (player == "mpg123") {
@@ -16,6 +21,13 @@ std::unique_ptr<Engine> MakeEngine(const std::string& player, const Playlist& li
     }
     return std::make_unique<Mpg123Engine>(list);
   }
-  Trace("Unknown player %s: mpg123 is the one there is\n\n", Printable(player).c_str());
+  if (player == "mpv") {
+    if (!FoundInPath("mpv")) {
+      Trace("Unable to find mpv in PATH!\n\n");
+      return nullptr;
+    }
+    return std::make_unique<MpvEngine>(list);
+  }
+  Trace("Unknown player %s: mpg123 and mpv are the ones there are\n\n", Printable(player).c_str());
   return nullptr;
 }

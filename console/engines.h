@@ -17,6 +17,9 @@ bool KnownPlayer(const std::string& player);
 // line or scanned); false when the list is the engine's.
 bool PlaysOwnList(const std::string& player);
 
+// What a scan of a folder takes for a track, for player.
+const Extensions& ScannedNames(const std::string& player);
+
 // The engine for player over list (which it keeps a reference to), or nullptr
 // with the start-up message printed (a program that is not on the search
 // path, say).

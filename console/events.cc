@@ -96,6 +96,10 @@ Next HandleEngineEvent(PlayerState& state, const EngineEvent& event) {
       if (now.reloadOnReady) {
         now.reloadOnReady = false;
         ReloadTrack(state.transport, engine);
+      } else if (now.resumeOnReady) {
+        ResumeTrack(state.transport, engine, *now.resumeOnReady);
+        now.elapsedSeconds = static_cast<float>(now.resumeOnReady->seconds);
+        now.resumeOnReady.reset();
       } else {
         StartFromTheFirst(state.transport, engine);
       }

@@ -3,11 +3,13 @@
 // traces of what went wrong.
 #pragma once
 
+#include <optional>
 #include <set>
 #include <string>
 
 #include "console/engine.h"
 #include "console/next.h"
+#include "console/transport.h"
 
 struct PlayerState;
 struct Transport;
@@ -19,6 +21,8 @@ struct NowPlaying {
   // An engine started in place of one that ended: its ready report loads the
   // current entry again instead of the first.
   bool reloadOnReady = false;
+  // A saved play state: the first ready report carries on there.
+  std::optional<ResumeAt> resumeOnReady;
   int failedInARow = 0;  // entries that could not be played since one could
   bool failedEntry = false;  // the current entry could not be played
   std::string away;          // what the engine said is missing, while it is

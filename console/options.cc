@@ -26,6 +26,7 @@ const char* ValueOf(const char* arg) {
   if (strcmp(arg, "-s") == 0) return "a device";
   if (strcmp(arg, "-m") == 0) return "a file";
   if (strcmp(arg, "-p") == 0) return "a player";
+  if (strcmp(arg, "-S") == 0) return "a file";
   return nullptr;
 }
 }  // namespace
@@ -55,8 +56,10 @@ Options ReadOptions(int argc, char* const argv[]) {
         options.serport = value;
       else if (arg[1] == 'm')
         options.mappings.emplace_back(value);
-      else
+      else if (arg[1] == 'p')
         options.player = value;
+      else
+        options.stateFile = value;
     } else if (strcmp(arg, "-r") == 0) {
       options.recursive = true;
     } else if (std::find(options.unknown.begin(), options.unknown.end(), arg) ==

@@ -16,6 +16,7 @@ struct Options {
   std::string serport = kDefaultSerport;
   bool recursive = false;
   std::string player = kDefaultPlayer;  // the engine, by its name
+  std::string stateFile;  // "-S": where the play state is kept; "" for none
   std::vector<std::string> mappings;  // each "-m" file, in order
   std::vector<std::string> unknown;   // options ignored, each once, in order
   std::vector<std::string> list;      // everything from the first non-option on

@@ -27,6 +27,16 @@ bool NameHas(const std::string& name, const char* lower, const char* upper) {
   return name.find(lower) != std::string::npos || name.find(upper) != std::string::npos;
 }
 
+// Each extension in its two spellings, all small or all capital letters.
+bool NameHasAny(const std::string& name, const Extensions& extensions) {
+  for (const std::string& lower : extensions) {
+    std::string upper = lower;
+    for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    if (NameHas(name, lower.c_str(), upper.c_str())) return true;
+  }
+  return false;
+}
+
 // A line feed in an entry would end the LOAD line early and hand the rest to
 // the decoder as commands of its own; other control bytes are no better.
 bool HasControlByte(const std::string& entry) {
@@ -172,7 +182,8 @@ Listing ListDirectory(const std::string& dir, ScanRun& run, std::vector<Listed>&
 }
 
 // error gets errno when the top itself cannot be read.
-int ScanLevel(const std::string& dir, Playlist& playlist, ScanRun& run, bool top, int& error) {
+int ScanLevel(const std::string& dir, Playlist& playlist, ScanRun& run, bool top, int& error,
+              const Extensions& extensions) {
   std::vector<Listed> names;
   DirId self;
   switch (ListDirectory(dir, run, names, self, error)) {
@@ -200,7 +211,7 @@ int ScanLevel(const std::string& dir, Playlist& playlist, ScanRun& run, bool top
     const Kind kind = KindOf(entry.type, path);
     if (kind == Kind::kDirectory) {
       int ignored;
-      ScanLevel(path, playlist, run, false, ignored);
+      ScanLevel(path, playlist, run, false, ignored, extensions);
     } else if (listPath.empty() && NameHas(entry.name, ".m3u", ".M3U")) {
       if (kind == Kind::kRegular)
         listPath = path;
@@ -214,7 +225,7 @@ int ScanLevel(const std::string& dir, Playlist& playlist, ScanRun& run, bool top
 
   // The names are in byte order already, and so are the paths that share dir.
   for (const Listed& entry : names) {
-    if (!NameHas(entry.name, ".mp3", ".MP3")) continue;
+    if (!NameHasAny(entry.name, extensions)) continue;
     if (!JoinPath(dir, entry.name, path)) continue;
     if (KindOf(entry.type, path) == Kind::kMissing) continue;
     AddEntry(playlist, path);
@@ -226,11 +237,11 @@ int ScanLevel(const std::string& dir, Playlist& playlist, ScanRun& run, bool top
 
 int compfunc(const std::string& a, const std::string& b) { return strcmp(a.c_str(), b.c_str()); }
 
-int ScanDir(const std::string& dir, Playlist& playlist) {
+int ScanDir(const std::string& dir, Playlist& playlist, const Extensions& extensions) {
   ScanRun run;
   int error = 0;
   try {
-    const int count = ScanLevel(dir, playlist, run, true, error);
+    const int count = ScanLevel(dir, playlist, run, true, error, extensions);
     if (count < 0) errno = error;
     return count;
   } catch (const std::bad_alloc&) {
@@ -241,7 +252,8 @@ int ScanDir(const std::string& dir, Playlist& playlist) {
 
 void FreePlaylist(Playlist& playlist) { Playlist().swap(playlist); }
 
-PlaylistResult BuildPlaylist(const std::vector<std::string>& list, bool recursive) {
+PlaylistResult BuildPlaylist(const std::vector<std::string>& list, bool recursive,
+                             const Extensions& extensions) {
   PlaylistResult result;
   if (recursive) {
     if (list.size() != 1) {
@@ -249,7 +261,7 @@ PlaylistResult BuildPlaylist(const std::vector<std::string>& list, bool recursiv
       result.exitStatus = 1;
       return result;
     }
-    const int count = ScanDir(list[0], result.playlist);
+    const int count = ScanDir(list[0], result.playlist, extensions);
     if (count < 0) {
       const int reason = errno;
       Trace("Scan error of %s: %s\n\n", Printable(list[0]).c_str(), strerror(reason));

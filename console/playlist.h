@@ -7,6 +7,13 @@
 
 using Playlist = std::vector<std::string>;
 
+// What the scan takes for a track: a name holding one of these, in small
+// letters or in capitals. The player's decoder plays MP3 alone; mpv plays
+// what a music folder of today holds.
+using Extensions = std::vector<std::string>;
+inline const Extensions kMp3Names = {".mp3"};
+inline const Extensions kMpvNames = {".mp3", ".flac", ".ogg", ".oga", ".opus", ".m4a", ".wav"};
+
 // Longest path the scan produces; longer entries are skipped with a note.
 constexpr size_t kMaxScanPath = 4095;
 
@@ -19,7 +26,7 @@ constexpr size_t kMaxScanPath = 4095;
 // symbolic link), each real folder being scanned once. Result: the number of
 // entries in the whole play list afterwards, or -1 with errno when dir itself
 // cannot be read.
-int ScanDir(const std::string& dir, Playlist& playlist);
+int ScanDir(const std::string& dir, Playlist& playlist, const Extensions& extensions = kMp3Names);
 
 // Byte-wise order of two paths (strcmp), for a directory's MP3 files.
 int compfunc(const std::string& a, const std::string& b);
@@ -35,4 +42,5 @@ struct PlaylistResult {
 
 // Builds the play list from the arguments after the options, or prints one of
 // the start-up messages and reports exit status 1.
-PlaylistResult BuildPlaylist(const std::vector<std::string>& list, bool recursive);
+PlaylistResult BuildPlaylist(const std::vector<std::string>& list, bool recursive,
+                             const Extensions& extensions = kMp3Names);

@@ -20,6 +20,7 @@
 #include "console/player.h"
 #include "console/playlist.h"
 #include "console/receiver.h"
+#include "console/resume.h"
 #include "posix/serial.h"
 #include "posix/trace.h"
 #include "posix/display_charset.h"
@@ -32,6 +33,37 @@ namespace {
 // behind its shell included (the player is its subreaper).
 bool AllEndedWithin(int ms) { return ReapWithin(-1, ms); }
 
+// Where the player is, for its state file. The volume is kept where the player
+// owns it, the engine's own; a system mixer keeps its own level.
+PlayPoint PlayPointOf(const PlayerState& state) {
+  const Transport& transport = state.transport;
+  PlayPoint point;
+  point.entry = transport.track;
+  if (transport.track >= 0 && transport.track < transport.trackCount())
+    point.path = transport.playlist[static_cast<size_t>(transport.track)];
+  point.position = state.now.elapsedSeconds;
+  point.state = !transport.playing  ? PlayState::kStopped
+                : transport.paused ? PlayState::kPaused
+                                   : PlayState::kPlaying;
+  if (state.engineMixer != nullptr) point.volume = state.engineMixer->GetVolume();
+  point.muted = state.remote.muted;
+  point.savedVolume = state.remote.savedVolume;
+  return point;
+}
+
+// At start-up with a state file: where the first ready report carries on,
+// and the mute (and the engine's own volume) as they were.
+void Resume(PlayerState& state, ResumeKeeper& keeper) {
+  PlayPoint point;
+  int entry = -1;
+  if (!keeper.Resume(state.transport.playlist, point, entry)) return;
+  state.now.resumeOnReady = ResumeAt{entry, point.position, point.state};
+  state.remote.muted = point.muted;
+  state.remote.savedVolume = static_cast<uint8_t>(point.savedVolume);
+  if (state.engineMixer != nullptr && point.volume >= 0)
+    state.engineMixer->SetVolume(point.muted ? 0 : point.volume);
+}
+
 // The running player: its state, its children and the ways it ends.
 class Spine {
  public:
@@ -41,6 +73,8 @@ class Spine {
   // Starts the receiver and the engine; false (message printed, nothing
   // left) when one cannot be started.
   bool StartChildren();
+  // The state file's keeper, from the start of the loop on.
+  void KeepStateWith(ResumeKeeper* keeper) { keeper_ = keeper; }
   [[noreturn]] void Loop();
 
  private:
@@ -59,6 +93,10 @@ class Spine {
   ReceiverProcess receiver_;
   RestartBound receiverBound_, engineBound_;
   EngineEvents events_;
+  ResumeKeeper* keeper_ = nullptr;
+  // Until the engine's first ready report, the player is not where it will
+  // be: nothing is written over the state it is to resume.
+  bool ready_ = false;
 };
 
 bool Spine::StartChildren() {
@@ -80,6 +118,7 @@ Next Spine::ServiceEngine() {
   events_.clear();
   engine_.Service(events_);
   for (const EngineEvent& event : events_) {
+    if (event.kind == EngineEvent::kReady) ready_ = true;
     // Reports after one that ends the player are not looked at.
     const Next next =
         event.kind == EngineEvent::kEnded ? RestartEngine() : HandleEngineEvent(state_, event);
@@ -99,6 +138,8 @@ Next Spine::Pass() {
   }
   ReopenIfLost(state_.line, state_.clock->Now());
   RefreshDisplay(state_);
+  // Last, so that a key's command and frame never wait for the disk.
+  if (keeper_ != nullptr && ready_) keeper_->Note(PlayPointOf(state_), state_.clock->Now());
   return Next::GoOn();
 }
 
@@ -172,6 +213,7 @@ void Spine::QuitChildren() {
 }
 
 void Spine::End(const Next& next) {
+  if (keeper_ != nullptr && ready_) keeper_->Final(PlayPointOf(state_));
   if (next.kind != Next::kKill) {
     QuitChildren();
     exit(next.status);
@@ -189,6 +231,7 @@ void Spine::End(const Next& next) {
 
 void Spine::EndBySignal(int sig) {
   TraceEndingSignal(sig);
+  if (keeper_ != nullptr && ready_) keeper_->Final(PlayPointOf(state_));
   QuitChildren();
   RaiseDefault(sig);
 }
@@ -215,7 +258,8 @@ int RunPlayer(int argc, char* argv[]) {
     Trace("Unknown option %s ignored\n", Printable(option).c_str());
   LoadMappings(options, state.remote.keys);
   state.display.charset = DisplayCharsetFromEnvironment();
-  PlaylistResult built = BuildPlaylist(options.list, options.recursive);
+  PlaylistResult built =
+      BuildPlaylist(options.list, options.recursive, ScannedNames(options.player));
   if (built.exitStatus != 0) return built.exitStatus;
   state.transport.playlist = std::move(built.playlist);
   if (!built.notice.empty()) ShowTitle(state.display, built.notice);
@@ -248,5 +292,11 @@ int RunPlayer(int argc, char* argv[]) {
   Trace("Mixer: %s\n", mixer.name.c_str());
   state.mixer = mixer.mixer.get();
   state.engineMixer = mixer.engine;
+  if (!options.stateFile.empty()) {
+    static StateFile file(options.stateFile);
+    static ResumeKeeper keeper(file, ListIdentity(options.list, options.recursive));
+    Resume(state, keeper);
+    spine.KeepStateWith(&keeper);
+  }
   spine.Loop();
 }

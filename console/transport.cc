@@ -77,3 +77,11 @@ void FollowState(Transport& transport, PlayState state) {
   transport.playing = state != PlayState::kStopped;
   transport.paused = state != PlayState::kPlaying;
 }
+
+void ResumeTrack(Transport& transport, Engine& engine, const ResumeAt& at) {
+  transport.track = at.entry;
+  if (at.state == PlayState::kStopped) return;
+  LoadTrack(transport, engine);
+  if (at.seconds > 0) engine.SeekTo(at.seconds);
+  if (at.state == PlayState::kPaused) Pause(transport, engine);
+}

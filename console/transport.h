@@ -44,6 +44,17 @@ void StartFromTheFirst(Transport& transport, Engine& engine);
 // current entry again, paused again if it was; a stopped player stays stopped.
 void ReloadTrack(Transport& transport, Engine& engine);
 
+// Where a start-up carries on (a saved play state), once the engine is ready.
+struct ResumeAt {
+  int entry = 0;
+  double seconds = 0;
+  PlayState state = PlayState::kStopped;
+};
+
+// The entry at its position, paused again if it was; stopped, the player
+// only stands on it.
+void ResumeTrack(Transport& transport, Engine& engine, const ResumeAt& at);
+
 // An engine with a list of its own reported where it is and how it plays.
 void FollowEntry(Transport& transport, int entry);
 void FollowState(Transport& transport, PlayState state);

@@ -211,3 +211,19 @@ TEST(BuildPlaylist, MessagesAndStatuses) {
   EXPECT_EQ(r.exitStatus, 0);
   EXPECT_EQ(r.playlist, (Playlist{"a.mp3", "-s", "x"}));
 }
+
+// mpv's scan takes every format it plays, each in both spellings; the MP3
+// decoder's scan stays as it was.
+TEST(ScanDir, TheEnginesExtensionsChooseTheTracks) {
+  TempTree t;
+  const std::string d = t.Dir("d");
+  for (const char* name : {"a.flac", "B.FLAC", "c.Flac", "d.ogg", "e.oga", "f.OPUS", "g.m4a",
+                           "h.wav", "i.mp3", "j.txt", "k.opus.part"})
+    t.File("d/" + std::string(name));
+  Playlist list;
+  ASSERT_EQ(ScanDir(d, list, kMpvNames), 9);
+  EXPECT_EQ(list, (Playlist{d + "/B.FLAC", d + "/a.flac", d + "/d.ogg", d + "/e.oga",
+                            d + "/f.OPUS", d + "/g.m4a", d + "/h.wav", d + "/i.mp3",
+                            d + "/k.opus.part"}));
+  EXPECT_EQ(Scan(d), Playlist{d + "/i.mp3"});
+}

@@ -134,6 +134,9 @@ Session::~Session() {
 void Session::WriteWrapper() {
   const std::string target = binDir_ + "/mpg123";
   if (options_.decoder == Decoder::Missing) return;
+  // mpv, for "-p mpv", with its null output: real time, no sound card.
+  dir_.Write("bin/mpv", "#!/bin/sh\nexec /usr/bin/mpv --ao=null \"$@\"\n");
+  chmod((binDir_ + "/mpv").c_str(), 0755);
   if (options_.decoder == Decoder::Fake) {
     symlink(FAKE_DECODER_BIN, target.c_str());
     return;
@@ -455,7 +458,7 @@ pid_t Session::FindBelow(const std::string& comm, bool childOnly) const {
 }
 
 // Its parent is the player's shell, or the player itself.
-pid_t Session::DecoderPid() const { return FindBelow("mpg123", false); }
+pid_t Session::DecoderPid(const std::string& name) const { return FindBelow(name, false); }
 
 pid_t Session::ReceiverPid() const { return FindBelow("norvelo", true); }
 
@@ -472,6 +475,19 @@ std::vector<DisplayFrame> Session::Frames() const {
   const DisplayFrame* last = reader_.Partial();
   if (last != nullptr && last->line2.size() >= 16) frames.push_back(*last);
   return frames;
+}
+
+SessionOptions RealDecoders() {
+  SessionOptions options;
+  options.decoder = Decoder::Real;
+  return options;
+}
+
+std::vector<std::string> TrackLines(const Session& s) {
+  std::vector<std::string> tracks;
+  for (const std::string& line : s.TraceLines())
+    if (line.rfind("Track ", 0) == 0) tracks.push_back(line);
+  return tracks;
 }
 
 }  // namespace e2e

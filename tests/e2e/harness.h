@@ -44,8 +44,9 @@ std::string FrameBytes(uint16_t code, bool toggle = false);
 // at: when its first byte was read, in ms since the session began.
 using DisplayFrame = DisplayLines;
 
-// Missing: no mpg123 on PATH; Silent: the real decoder with no sound output
-// at all (no card, no server).
+// Missing: no mpg123 and no mpv on PATH; Silent: the real mpg123 with no
+// sound output at all (no card, no server). Otherwise mpv ("-p mpv") is the
+// real one with its null output.
 enum class Decoder { Fake, Real, Missing, Silent };
 
 struct SessionOptions {
@@ -158,7 +159,7 @@ class Session {
   const std::string& LineBytes() const { return display_; }
   pid_t pid() const { return pid_; }
   // The running decoder below the player (behind its shell), or -1.
-  pid_t DecoderPid() const;
+  pid_t DecoderPid(const std::string& name = "mpg123") const;
   // The receiver process (the player's child of its own name), or -1.
   pid_t ReceiverPid() const;
 
@@ -186,5 +187,11 @@ class Session {
   std::chrono::steady_clock::time_point begun_ = std::chrono::steady_clock::now();
   int syncCount_ = 0;
 };
+
+// The real decoders: mpg123 and mpv, with outputs that need no sound card.
+SessionOptions RealDecoders();
+
+// The "Track N: ..." lines of the trace, in order.
+std::vector<std::string> TrackLines(const Session& s);
 
 }  // namespace e2e

@@ -34,25 +34,12 @@ std::string MakeMp3(TempDir& dir, const std::string& name, const std::string& ta
   return path;
 }
 
-Lines TrackLines(const Session& s) {
-  Lines tracks;
-  for (const std::string& line : s.TraceLines())
-    if (line.rfind("Track ", 0) == 0) tracks.push_back(line);
-  return tracks;
-}
-
-SessionOptions Real() {
-  SessionOptions options;
-  options.decoder = Decoder::Real;
-  return options;
-}
-
 class RealDecoder : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!HaveTools()) GTEST_SKIP() << "mpg123 or lame not installed";
   }
-  Session s{Real()};
+  Session s{RealDecoders()};
 };
 
 TEST_F(RealDecoder, TaggedAndUntaggedTracksPlayThroughInOrder) {
@@ -77,7 +64,7 @@ TEST_F(RealDecoder, TaggedAndUntaggedTracksPlayThroughInOrder) {
 // still given a UTF-8 character type, so accented tags arrive whole.
 TEST(RealDecoderLocale, AccentedTagsArriveWholeInTheCLocale) {
   if (!HaveTools()) GTEST_SKIP() << "mpg123 or lame not installed";
-  SessionOptions options = Real();
+  SessionOptions options = RealDecoders();
   options.environment = {"LC_ALL=C", "LC_CTYPE", "LANG"};
   Session s(options);
   const std::string track =

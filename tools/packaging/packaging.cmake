@@ -55,8 +55,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Named by hand so that packaging needs no dpkg-dev.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1, libstdc++6 (>= 12), libasound2 (>= 1.2), mpg123, adduser")
-# Through its plug-ins ALSA's default device is the sound server's volume.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libasound2-plugins")
+# Through its plug-ins ALSA's default device is the sound server's volume;
+# mpv plays what mpg123 does not ("-p mpv").
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libasound2-plugins, mpv")
 # The key and display clients that norvelo-bridge serves.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "lirc, lcdproc")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

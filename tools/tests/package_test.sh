@@ -11,6 +11,7 @@ cpack --config "$BUILD/CPackConfig.cmake" -B "$TMP/out" >"$TMP/cpack.log" 2>&1 |
 deb=$(ls "$TMP"/out/norvelo_*.deb 2>/dev/null | head -1)
 [ -n "$deb" ] || fail "no .deb made"
 dpkg-deb -f "$deb" Depends | grep -q mpg123 || fail "the package does not depend on mpg123"
+dpkg-deb -f "$deb" Recommends | grep -qw mpv || fail "the package does not recommend mpv"
 dpkg-deb -x "$deb" "$TMP/root" || fail "dpkg-deb -x"
 for program in norvelo norvelo-unit norvelo-learn norvelo-bridge; do
   [ -x "$TMP/root/usr/bin/$program" ] || fail "$program missing"
@@ -42,7 +43,9 @@ unit="$TMP/root/usr/lib/systemd/system/norvelo.service"
 grep -q "^ExecStart=/usr/bin/norvelo " "$unit" || fail "the unit does not start the installed player"
 grep -q "^User=norvelo$" "$unit" || fail "the service does not run as norvelo"
 [ -f "$TMP/root/etc/default/norvelo" ] || fail "/etc/default/norvelo missing"
-for name in NORVELO_DEVICE NORVELO_MUSIC NORVELO_OPTIONS NORVELO_DISPLAY_CHARSET; do
+grep -q "^ExecStart=.* -S /var/lib/norvelo/[a-z]" "$unit" && grep -q "^StateDirectory=norvelo$" "$unit" \
+  || fail "the service keeps no play state in its state folder"
+for name in NORVELO_DEVICE NORVELO_MUSIC NORVELO_PLAYER NORVELO_OPTIONS NORVELO_DISPLAY_CHARSET; do
   grep -B1 "^$name=" "$TMP/root/etc/default/norvelo" | grep -q "^#" || fail "$name missing or without a comment"
 done
 dpkg-deb -e "$deb" "$TMP/control" || fail "dpkg-deb -e"

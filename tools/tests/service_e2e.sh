@@ -29,9 +29,10 @@ make_track "$TMP/music/2 Second/b.mp3" 8 "Second album"
 chmod 644 "$TMP"/music/*/*.mp3
 
 # The unit's command line, with the player of this build in place of the
-# installed one.
-sed -n "s|^ExecStart=@NORVELO_BINDIR@|ExecStart=$BIN|p" "$SOURCE/tools/packaging/norvelo.service.in" \
-  >"$TMP/execstart"
+# installed one and the state file in the test's own state folder.
+mkdir -m 777 "$TMP/state"
+sed -n -e "s|/var/lib/norvelo/|$TMP/state/|" -e "s|^ExecStart=@NORVELO_BINDIR@|ExecStart=$BIN|p" \
+  "$SOURCE/tools/packaging/norvelo.service.in" >"$TMP/execstart"
 # norvelo-unit starts this with "-s <line>": the line takes the place of the
 # device in the defaults file, the test's folder that of the music.
 cat >"$TMP/as-service" <<'SCRIPT'
@@ -53,8 +54,9 @@ export TMP SOURCE
 run_unit service "$TMP/service.keys" -- "$TMP/as-service"
 status=$?
 [ $status -eq 2 ] || fail "the service's player ended with $status"
-grep -q "^ExecStart: $BIN/norvelo -s /dev/pts/[0-9]* -r $TMP/music\$" "$TMP/service.err" \
-  || fail "ExecStart did not expand as systemd would"
+grep -q "^ExecStart: $BIN/norvelo -s /dev/pts/[0-9]* -p mpg123 -S $TMP/state/state -r $TMP/music\$" \
+  "$TMP/service.err" || fail "ExecStart did not expand as systemd would"
+grep -q "^entry 1$" "$TMP/state/state" || fail "the service kept no play state"
 grep -q 'Track 1: "E2E - First album"' "$TMP/service.err" || fail "the first album did not play"
 grep -q 'Track 2: "E2E - Second album"' "$TMP/service.err" || fail "next did not reach the second album"
 grep -q '"Trk 1 (0:0' "$TMP/service.out" || fail "no status line on the display"
