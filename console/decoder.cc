@@ -8,6 +8,7 @@
 #include "console/display.h"
 #include "console/mixer.h"
 #include "console/player.h"
+#include "console/title.h"
 #include "posix/trace.h"
 #include "console/transport.h"
 #include "posix/trim.h"
@@ -23,18 +24,6 @@ std::string Field(const std::string& line, size_t from, size_t width) {
   std::string field = line.substr(from, width);
   TrimString(field);
   return field;
-}
-
-// Artist, album, title in this order, the empty ones left out.
-std::string JoinTitle(const std::string& artist, const std::string& album,
-                      const std::string& title) {
-  std::string joined;
-  for (const std::string* part : {&artist, &album, &title}) {
-    if (part->empty()) continue;
-    if (!joined.empty()) joined += " - ";
-    joined += *part;
-  }
-  return joined;
 }
 
 // Cuts to the title buffer's size without splitting a UTF-8 sequence.
@@ -58,12 +47,7 @@ void SetTitle(PlayerState& state, std::string title) {
 // untagged track.
 std::string NameOfEntry(const Transport& transport) {
   if (transport.track < 0 || transport.track >= transport.trackCount()) return std::string();
-  std::string name = transport.playlist[static_cast<size_t>(transport.track)];
-  const size_t slash = name.find_last_of('/');
-  if (slash != std::string::npos) name.erase(0, slash + 1);
-  const size_t dot = name.find_last_of('.');
-  if (dot != std::string::npos && dot > 0) name.erase(dot);
-  return name;
+  return FileNameOf(transport.playlist[static_cast<size_t>(transport.track)]);
 }
 
 void EndInfoBlock(PlayerState& state) {

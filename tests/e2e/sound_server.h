@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "daemon.h"
+
 namespace e2e {
 
 class SoundServer {
@@ -30,7 +32,7 @@ class SoundServer {
   bool Start();
   // Ends the daemon and waits for it.
   void Stop();
-  bool Running() const { return pid_ > 0; }
+  bool Running() { return daemon_.Running(); }
 
   // The sink's volume in percent (the mean of its channels), as pactl
   // reports it, or -1 when pactl cannot tell.
@@ -52,7 +54,7 @@ class SoundServer {
 
   std::string folder_;
   std::string socket_;
-  pid_t pid_ = -1;
+  Daemon daemon_;
 };
 
 }  // namespace e2e
