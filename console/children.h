@@ -1,5 +1,5 @@
-// The player's two child processes, the receiver and the decoder, behind one
-// small interface; and what the main loop does when one of them ends while
+// The player's child processes, the receiver and a decoder, behind one small
+// interface; and what the main loop does when one of them ends while
 // the player runs: it is started again, a few times.
 #pragma once
 
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "console/next.h"
+#include "posix/child.h"
 
 class Child {
  public:
@@ -42,29 +43,10 @@ class RestartBound {
 // bound, or when it cannot be started, the player ends with status 1.
 Next RestartChild(Child& child, RestartBound& bound, const char* name, uint32_t nowMs);
 
-// The child processes of the real player. Each one asks for SIGKILL when the
-// player dies, and keeps only the descriptors it uses.
-class ChildProcess : public Child {
- public:
-  void Stop(bool force) override;
-  bool Ended() override;
-
- protected:
-  // Forks, ending and reaping an earlier process first. In the child (result
-  // 0) only 0, 1, 2 and keep stay open, with the signals reset; in the
-  // player the child's pid, or -1.
-  pid_t Fork(bool ownGroup, int keepA, int keepB);
-
- private:
-  pid_t pid_ = -1;
-  bool ownGroup_ = false;
-  bool ended_ = false;
-};
-
 // The receiver: the serial line's input turned into records on the comm
 // pipe. The pipe and the receiver's description of the line live as long as
 // the player, so that a new receiver takes up where the last one ended.
-class ReceiverProcess : public ChildProcess {
+class ReceiverProcess : public Child {
  public:
   // Takes over lineFd (the description the receiver makes its own).
   ReceiverProcess(int lineFd, std::string serport);
@@ -73,26 +55,14 @@ class ReceiverProcess : public ChildProcess {
   bool CreatePipe();
   int commIn() const { return commIn_; }
   bool Start() override;
+  void Stop(bool force) override { process_.Stop(force); }
+  bool Ended() override { return process_.Ended(); }
 
  private:
+  ChildProcess process_;
   int lineFd_;
   std::string serport_;
   int commIn_ = -1, commOut_ = -1;
-};
-
-// The decoder: "sh" "-c" running mpg123 in its remote-control mode, in a
-// process group of its own. Each start gets two new pipes, so that a new
-// decoder never reads what was meant for the one before.
-class DecoderProcess : public ChildProcess {
- public:
-  ~DecoderProcess() override;
-  bool Start() override;
-  int input() const { return input_; }    // command lines to the decoder
-  int output() const { return output_; }  // its standard output and error
-
- private:
-  void ClosePipes();
-  int input_ = -1, output_ = -1;
 };
 
 // In the decoder's process, before it runs: a UTF-8 character type when the
@@ -101,6 +71,3 @@ class DecoderProcess : public ChildProcess {
 // service. The other categories keep what the player was given.
 void UseUtf8CharacterType();
 
-// True when a program of this name can be run through the search path, as
-// the shell would find it.
-bool FoundInPath(const std::string& program);

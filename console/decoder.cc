@@ -1,16 +1,11 @@
 #include "console/decoder.h"
 
-#include <unistd.h>
-
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 
-#include "console/display.h"
-#include "console/mixer.h"
-#include "console/player.h"
 #include "console/title.h"
-#include "posix/trace.h"
-#include "console/transport.h"
 #include "posix/trim.h"
 
 namespace {
@@ -26,78 +21,70 @@ std::string Field(const std::string& line, size_t from, size_t width) {
   return field;
 }
 
-// Cuts to the title buffer's size without splitting a UTF-8 sequence.
-void FitTitle(std::string& title) {
-  if (title.size() <= kTitleMax) return;
-  size_t cut = kTitleMax;
-  while (cut > 0 && (static_cast<unsigned char>(title[cut]) & 0xC0) == 0x80) --cut;
-  title.resize(cut);
-  TrimString(title);
-}
+EngineEvent Title(std::string text) { return EngineEvent::Of(EngineEvent::kTitle, std::move(text)); }
 
-void SetTitle(PlayerState& state, std::string title) {
-  TrimString(title);
-  ShowTitle(state.display, title);
-  FitTitle(title);
-  state.decoder.title = title;
-  Trace("Track %d: \"%s\"\n", state.transport.track + 1, Printable(title).c_str());
-}
-
-// The file name without its folder and extension, as the decoder reports an
-// untagged track.
-std::string NameOfEntry(const Transport& transport) {
-  if (transport.track < 0 || transport.track >= transport.trackCount()) return std::string();
-  return FileNameOf(transport.playlist[static_cast<size_t>(transport.track)]);
-}
-
-void EndInfoBlock(PlayerState& state) {
-  DecoderChannel& decoder = state.decoder;
-  decoder.inInfoBlock = false;
-  std::string title = JoinTitle(decoder.blockArtist, decoder.blockAlbum, decoder.blockTitle);
-  if (title.empty()) {
-    if (!decoder.blockV1Line.empty())
-      title = TitleFromId3Line(decoder.blockV1Line);
-    else
-      title = NameOfEntry(state.transport);
+void EndInfoBlock(DecoderChannel& channel, EngineEvents& events) {
+  channel.inInfoBlock = false;
+  std::string title = JoinTitle(channel.blockArtist, channel.blockAlbum, channel.blockTitle);
+  if (!title.empty()) {
+    events.push_back(Title(title));
+  } else if (!channel.blockV1Line.empty()) {
+    events.push_back(Title(TitleFromId3Line(channel.blockV1Line)));
+  } else {
+    EngineEvent untagged = Title(std::string());
+    untagged.untagged = true;
+    events.push_back(untagged);
   }
-  SetTitle(state, title);
 }
 
 // A line of the "@I {" ... "@I }" block the decoder writes for a tagged track.
-void HandleInfoBlockLine(PlayerState& state, const std::string& line) {
+void ReadInfoBlockLine(DecoderChannel& channel, const std::string& line, EngineEvents& events) {
   if (line == "@I }") {
-    EndInfoBlock(state);
+    EndInfoBlock(channel, events);
   } else if (StartsWith(line, "@I ID3:")) {
-    state.decoder.blockV1Line = line;
+    channel.blockV1Line = line;
   } else if (StartsWith(line, "@I ID3v2.title:")) {
-    state.decoder.blockTitle = Field(line, 15, std::string::npos);
+    channel.blockTitle = Field(line, 15, std::string::npos);
   } else if (StartsWith(line, "@I ID3v2.artist:")) {
-    state.decoder.blockArtist = Field(line, 16, std::string::npos);
+    channel.blockArtist = Field(line, 16, std::string::npos);
   } else if (StartsWith(line, "@I ID3v2.album:")) {
-    state.decoder.blockAlbum = Field(line, 15, std::string::npos);
+    channel.blockAlbum = Field(line, 15, std::string::npos);
   }
 }
 
-void StartInfoBlock(DecoderChannel& decoder) {
-  decoder.inInfoBlock = true;
-  decoder.blockV1Line.clear();
-  decoder.blockTitle.clear();
-  decoder.blockArtist.clear();
-  decoder.blockAlbum.clear();
+void StartInfoBlock(DecoderChannel& channel) {
+  channel.inInfoBlock = true;
+  channel.blockV1Line.clear();
+  channel.blockTitle.clear();
+  channel.blockArtist.clear();
+  channel.blockAlbum.clear();
 }
 
-void HandleProgress(DecoderChannel& decoder, const std::string& line) {
+void ReadProgress(const std::string& line, EngineEvents& events) {
   int frame = 0, left = 0;
   float played = 0.0f, remaining = 0.0f;
-  if (sscanf(line.c_str() + 3, "%d %d %f %f", &frame, &left, &played, &remaining) >= 3)
-    decoder.elapsedSeconds = played;
+  if (sscanf(line.c_str() + 3, "%d %d %f %f", &frame, &left, &played, &remaining) >= 3) {
+    EngineEvent elapsed = EngineEvent::Of(EngineEvent::kElapsed);
+    elapsed.seconds = played;
+    events.push_back(elapsed);
+  }
 }
 
-Next HandlePlayState(PlayerState& state, const std::string& line) {
+void ReadPlayState(const std::string& line, EngineEvents& events) {
   int value = 0;
   // A line without a number is not an end of track.
-  if (sscanf(line.c_str() + 3, "%d", &value) != 1 || value != 0) return Next::GoOn();
-  return TrackEnded(state.transport, state.decoder);
+  if (sscanf(line.c_str() + 3, "%d", &value) == 1 && value == 0)
+    events.push_back(EngineEvent::Of(EngineEvent::kEntryEnded));
+}
+
+// "...: failed to open file: /m/a.mp3: No such file or directory" gives the
+// reason at its end; without such a line, the decoder's own report.
+std::string OpenFailure(const DecoderChannel& channel, const std::string& report) {
+  const std::string& noise = channel.lastNoise;
+  const size_t colon = noise.rfind(": ");
+  if (noise.find("failed to open") != std::string::npos && colon != std::string::npos)
+    return noise.substr(colon + 2);
+  return report.substr(3);
 }
 
 }  // namespace
@@ -109,72 +96,70 @@ std::string TitleFromId3Line(const std::string& line) {
   return JoinTitle(artist, album, title);
 }
 
-void SendDecoderCommand(DecoderChannel& decoder, const std::string& line) {
-  // Formatted whole, never cut: a shortened LOAD line would name another file.
-  const std::string command = line + "\n";
-  ssize_t ignored = write(decoder.input, command.data(), command.size());
-  (void)ignored;
+int DecoderVolume(const std::string& line) {
+  // "@V 40.000000%": the decoder keeps fractions of a percent, and above 100
+  // it amplifies; the player's range ends at 100.
+  if (line.compare(0, 3, "@V ") != 0) return -1;
+  const char* text = line.c_str() + 3;
+  char* end = nullptr;
+  const double percent = std::strtod(text, &end);
+  if (end == text || *end != '%' || !std::isfinite(percent)) return -1;
+  return percent <= 0 ? 0 : percent >= 100 ? 100 : static_cast<int>(std::lround(percent));
 }
 
-void DecoderStarted(DecoderChannel& decoder, int input) { decoder.input = input; }
-
-void DecoderRestarted(PlayerState& state, int input) {
-  DecoderChannel& decoder = state.decoder;
-  decoder.input = input;
-  decoder.lineAccumulator.clear();
-  decoder.inInfoBlock = false;
-  // Before any track was loaded the new decoder starts from the first entry.
-  decoder.reloadOnReady = state.transport.playing || state.transport.paused;
+void ResetDecoderChannel(DecoderChannel& channel) {
+  channel.lineAccumulator.clear();
+  channel.inInfoBlock = false;
 }
 
-Next HandleDecoderLine(PlayerState& state, const std::string& line) {
-  DecoderChannel& decoder = state.decoder;
-  if (decoder.inInfoBlock) {
+void ReadDecoderLine(DecoderChannel& channel, const std::string& line, EngineEvents& events) {
+  if (channel.inInfoBlock) {
     if (StartsWith(line, "@I ")) {
-      HandleInfoBlockLine(state, line);
-      return Next::GoOn();
+      ReadInfoBlockLine(channel, line, events);
+      return;
     }
     // The decoder writes a block in one go; anything else means it was cut off.
-    decoder.inInfoBlock = false;
+    channel.inInfoBlock = false;
   }
-  // Before anything is loaded, so that a new decoder plays at the user's volume.
-  if (StartsWith(line, "@R ") && decoder.mixer != nullptr) decoder.mixer->DecoderReady();
-  if (StartsWith(line, "@R ") && decoder.reloadOnReady) {
-    decoder.reloadOnReady = false;
-    ReloadTrack(state.transport, decoder);
-  } else if (StartsWith(line, "@R ")) {
-    StartFromTheFirst(state.transport, decoder);
+  if (StartsWith(line, "@R ")) {
+    events.push_back(EngineEvent::Of(EngineEvent::kReady));
   } else if (line == "@I {") {
-    StartInfoBlock(decoder);
+    StartInfoBlock(channel);
   } else if (StartsWith(line, "@I ID3:")) {
-    SetTitle(state, TitleFromId3Line(line));
+    events.push_back(Title(TitleFromId3Line(line)));
   } else if (StartsWith(line, "@I ")) {
-    SetTitle(state, line.substr(3));
+    events.push_back(Title(line.substr(3)));
+  } else if (StartsWith(line, "@E Error opening stream")) {
+    // The decoder's reason came on the line of its library just before.
+    events.push_back(EngineEvent::Of(EngineEvent::kEntryFailed, OpenFailure(channel, line)));
+    events.push_back(EngineEvent::Of(EngineEvent::kNote, line));
   } else if (StartsWith(line, "@S ")) {
   } else if (StartsWith(line, "@F ")) {
-    HandleProgress(decoder, line);
+    ReadProgress(line, events);
   } else if (StartsWith(line, "@P ")) {
-    return HandlePlayState(state, line);
-  } else if (decoder.mixer != nullptr && decoder.mixer->OnDecoderLine(line)) {
-    // The answer to a volume the player set.
+    ReadPlayState(line, events);
+  } else if (const int volume = DecoderVolume(line); volume >= 0) {
+    // Echoed as it is where the player does not use the decoder's volume.
+    EngineEvent event = EngineEvent::Of(EngineEvent::kVolume, line);
+    event.volume = volume;
+    events.push_back(event);
   } else {
-    Trace("%s\n", Printable(line).c_str());
+    if (line.empty() || line[0] != '@') channel.lastNoise = line;
+    events.push_back(EngineEvent::Of(EngineEvent::kNote, line));
   }
-  return Next::GoOn();
 }
 
-Next HandleDecoderOutput(PlayerState& state, const char* text, size_t length) {
-  std::string& accumulator = state.decoder.lineAccumulator;
+void ReadDecoderOutput(DecoderChannel& channel, const char* text, size_t length,
+                       EngineEvents& events) {
+  std::string& accumulator = channel.lineAccumulator;
   for (size_t i = 0; i < length; ++i) {
     const char c = text[i];
     if (c == '\n') {
       const std::string line = std::move(accumulator);
       accumulator.clear();
-      const Next next = HandleDecoderLine(state, line);
-      if (!next.GoesOn()) return next;
+      ReadDecoderLine(channel, line, events);
       continue;
     }
     if (accumulator.size() < kMaxDecoderLine) accumulator.push_back(c);
   }
-  return Next::GoOn();
 }

@@ -1,54 +1,44 @@
-// The decoder channel: command lines to the external decoder's standard input
-// and its status lines ("@R", "@I", "@F", "@P", ...) back from its output.
+// The decoder channel of the mpg123 engine: the decoder's status lines ("@R",
+// "@I", "@F", "@P", "@V", ...) in, engine events out, and the command lines
+// the engine writes. It knows nothing of the player above it.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
-#include "console/next.h"
+#include "console/engine.h"
 
-class DecoderMixer;
-struct PlayerState;
-
-// What the channel keeps between reads, changed only here.
+// What the channel keeps between reads.
 struct DecoderChannel {
-  int input = -1;  // command lines to the decoder
   // The unfinished line carried between reads, and the tag fields collected
   // inside an "@I {" ... "@I }" block.
   std::string lineAccumulator;
   bool inInfoBlock = false;
   std::string blockV1Line;
   std::string blockTitle, blockArtist, blockAlbum;
-  // A new decoder replaces one that ended: its ready line loads the current
-  // entry again instead of the first.
-  bool reloadOnReady = false;
-  std::string title;            // as the decoder gave it, for the trace
-  float elapsedSeconds = 0.0f;  // played of the current track, as last reported
-  DecoderMixer* mixer = nullptr;  // the mixer, when it is the decoder's own volume
+  std::string lastNoise;  // the last line of the decoder's libraries
 };
 
 // The accumulator keeps at most this many characters of one line; the rest of
 // a longer line up to its line feed is dropped.
 constexpr size_t kMaxDecoderLine = 511;
 
-// One write of the whole line (text plus line feed) to the decoder's input.
-void SendDecoderCommand(DecoderChannel& decoder, const std::string& line);
+// Cuts the text of one read into lines, carrying an unfinished line over, and
+// appends each complete line's event.
+void ReadDecoderOutput(DecoderChannel& channel, const char* text, size_t length,
+                       EngineEvents& events);
 
-// The first decoder was started: its command lines go to input.
-void DecoderStarted(DecoderChannel& decoder, int input);
+// The event of one complete line, given without its line feed; a line inside
+// a tag block may give none.
+void ReadDecoderLine(DecoderChannel& channel, const std::string& line, EngineEvents& events);
 
-// A new decoder, its command lines going to input, replaced one that ended:
-// the old one's unfinished line is dropped, and the new one's ready line loads
-// the current entry again (paused again if it was; nothing when stopped).
-void DecoderRestarted(PlayerState& state, int input);
-
-// Cuts the text of one read into lines, carrying an unfinished line over.
-// Lines after one that ends the program are not looked at.
-Next HandleDecoderOutput(PlayerState& state, const char* text, size_t length);
-
-// Acts on one complete line, given without its line feed.
-Next HandleDecoderLine(PlayerState& state, const std::string& line);
+// A new decoder: nothing of the old one's output is carried over.
+void ResetDecoderChannel(DecoderChannel& channel);
 
 // Artist - album - title from the three 30-character fields of an "@I ID3:"
 // line, empty fields left out.
 std::string TitleFromId3Line(const std::string& line);
+
+// The decoder's volume answer "@V 40.000000%" as 0..100, or -1 when the line
+// is none.
+int DecoderVolume(const std::string& line);

@@ -15,9 +15,8 @@ bool AlwaysRepeats(int slot) {
          slot == KeyJumpBack;
 }
 
-void VolumeStep(PlayerState& state, int slot) {
-  KeyState& remote = state.remote;
-  int v = state.mixer->GetVolume();
+void VolumeStep(KeyState& remote, Mixer& mixer, DisplayState& display, int slot) {
+  int v = mixer.GetVolume();
   if (slot == KeyMute) {
     if (remote.muted) {
       remote.muted = false;
@@ -39,48 +38,50 @@ void VolumeStep(PlayerState& state, int slot) {
     }
   }
   // What the mixer took is what the user sees; without one, what was asked.
-  const int taken = state.mixer->SetVolume(v);
+  const int taken = mixer.SetVolume(v);
   if (taken >= 0) v = taken;
   Trace("Volume=%d%%\n", v);
-  ShowVolume(state.display, v);
+  ShowVolume(display, v);
 }
 
-}  // namespace
+// The jump keys move 200 frames of an MPEG track.
+constexpr int kJumpFrames = 200;
 
+// The slot's action alone, without lookup or filter.
 Next PerformSlot(PlayerState& state, int slot) {
   Transport& transport = state.transport;
-  DecoderChannel& decoder = state.decoder;
+  Engine& engine = *state.engine;
   switch (slot) {
     case KeyQuit:
       return Next::Quit(2);
     case KeyPlay:
-      Play(transport, decoder);
+      Play(transport, engine);
       break;
     case KeyPause:
-      Pause(transport, decoder);
+      Pause(transport, engine);
       break;
     case KeyStop:
-      Stop(transport, decoder);
+      Stop(transport, engine);
       break;
     case KeyVolumeUp:
     case KeyVolumeDown:
     case KeyMute:
-      VolumeStep(state, slot);
+      VolumeStep(state.remote, *state.mixer, state.display, slot);
       break;
     case KeyJumpForward:
-      SendDecoderCommand(decoder, "JUMP +200");
+      engine.JumpFrames(kJumpFrames);
       break;
     case KeyJumpBack:
-      SendDecoderCommand(decoder, "JUMP -200");
+      engine.JumpFrames(-kJumpFrames);
       break;
     case KeyNextTrack:
-      return MoveTrack(transport, decoder, 1);
+      return MoveTrack(transport, engine, 1);
     case KeyPreviousTrack:
-      return MoveTrack(transport, decoder, -1);
+      return MoveTrack(transport, engine, -1);
     case KeyForwardTen:
-      return MoveTrack(transport, decoder, 10);
+      return MoveTrack(transport, engine, 10);
     case KeyBackTen:
-      return MoveTrack(transport, decoder, -10);
+      return MoveTrack(transport, engine, -10);
     case KeyMode:
       state.remote.seekMode = NextSeekMode(state.remote.seekMode);
       break;
@@ -89,6 +90,8 @@ Next PerformSlot(PlayerState& state, int slot) {
   }
   return Next::GoOn();
 }
+
+}  // namespace
 
 Next DispatchKey(PlayerState& state, const uint8_t frame[2]) {
   const uint16_t code = MakeRemoteCode(frame[0], frame[1]);

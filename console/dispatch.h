@@ -20,6 +20,3 @@ struct KeyState {
 };
 
 Next DispatchKey(PlayerState& state, const uint8_t frame[2]);
-
-// The slot's action alone, without lookup or filter.
-Next PerformSlot(PlayerState& state, int slot);

@@ -44,7 +44,7 @@ std::string StatusLine(const PlayerState& state) {
   if (state.display.refreshNow) {
     snprintf(text, sizeof text, "%s", state.display.volumeBar.c_str());
   } else if (transport.playing) {
-    const int s = WholeSeconds(state.decoder.elapsedSeconds);
+    const int s = WholeSeconds(state.now.elapsedSeconds);
     snprintf(text, sizeof text, "Trk %d %s%d:%02d%s%s", transport.track + 1,
              transport.paused ? "[" : "(", s / 60, s % 60, transport.paused ? "]" : ")",
              state.remote.muted ? " M" : "");

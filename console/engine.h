@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 class Child;
@@ -20,7 +21,7 @@ struct EngineEvent {
     kState,        // state: as the engine plays (engines with a list of their own)
     kEntry,        // entry: the current entry, 0-based (engines with a list of their own)
     kEntryEnded,   // the current entry played to its end
-    kEntryFailed,  // text: why the current entry cannot be played
+    kEntryFailed,  // text: why the current entry cannot be played; a kEntryEnded follows
     kNoOutput,     // text: the engine can open no sound output at all
     kVolume,       // volume: the engine's own volume, 0..100
     kAway,         // text: what is missing ("MPD not reachable", "No player")
@@ -33,6 +34,8 @@ struct EngineEvent {
   PlayState state = PlayState::kStopped;
   int entry = -1;
   int volume = -1;
+  // kTitle of an entry without tags: the player shows the entry's file name.
+  bool untagged = false;
 
   static EngineEvent Of(Kind kind, std::string text = std::string()) {
     EngineEvent event;
@@ -67,7 +70,9 @@ class Engine {
   virtual std::vector<int> WaitFds() const = 0;
   virtual int WaitMs() { return -1; }
   // Reads what came and runs the engine's timers; appends what it learnt.
-  // Never blocks for long: a peer that does not answer counts as away.
+  // Called on every pass of the main loop, so it returns at once when there
+  // is nothing to do; never blocks for long: a peer that does not answer
+  // counts as away.
   virtual void Service(EngineEvents& events) = 0;
 
   // Entry (0-based) from its start, playing.

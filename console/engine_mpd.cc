@@ -55,7 +55,7 @@ std::string TitleOf(const mpd_song* song) {
       JoinTitle(Tag(song, MPD_TAG_ARTIST), Tag(song, MPD_TAG_ALBUM), Tag(song, MPD_TAG_TITLE));
   if (!title.empty()) return title;
   const std::string uri = mpd_song_get_uri(song);
-  return uri.find("://") != std::string::npos ? uri : FileNameOf(uri);
+  return uri.find("://") != std::string::npos ? uri : NameOfPath(uri);
 }
 
 EngineEvent EventOf(EngineEvent::Kind kind) { return EngineEvent::Of(kind); }

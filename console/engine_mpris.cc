@@ -318,7 +318,7 @@ void MprisEngine::ReadProperties(sd_bus_message* m, Player& player) {
     std::string artist;
     for (const std::string& one : artists) artist += (artist.empty() ? "" : ", ") + one;
     player.title = JoinTitle(artist, album, title);
-    if (player.title.empty()) player.title = FileNameOf(Unescaped(url));
+    if (player.title.empty()) player.title = NameOfPath(Unescaped(url));
     player.entry = track >= 1 ? static_cast<int>(track) - 1 : 0;
     moved = true;
     return true;

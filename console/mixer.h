@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "console/engine.h"
+
 struct Mixer {
   virtual ~Mixer() = default;
   // Mean of both channels, or 255 when the mixer cannot be used.
@@ -29,10 +31,18 @@ class OssMixer : public Mixer {
   std::string device_;
 };
 
+class BoundedWorker;
+
 // The simple mixer of an ALSA device: element "Master", else "PCM", percent
 // spread linearly over the element's range. It stays open between calls,
 // since opening costs a round trip to a sound server; a request that fails
 // (the server restarted) closes it, and it is opened again at once.
+// Requests run on a worker thread of the mixer's own and are waited for at
+// most a short bound, since a sound server that stops answering would hang
+// them for as long as it is stopped: one not answered in time counts as a
+// mixer that cannot be opened, for that request and for every later one
+// until the hung request has returned. The start and the end of such an
+// outage are traced once each.
 class AlsaMixer : public Mixer {
  public:
   explicit AlsaMixer(std::string device = "default");
@@ -40,44 +50,46 @@ class AlsaMixer : public Mixer {
   AlsaMixer(const AlsaMixer&) = delete;
   AlsaMixer& operator=(const AlsaMixer&) = delete;
 
-  // Opens the device and finds the element; false when there is none.
+  // Opens the device and finds the element; false when there is none, or
+  // when the device does not answer in time.
   bool Open();
-  // "Master" or "PCM" while open, else empty.
+  // "Master" or "PCM" once opened, else empty.
   const std::string& element() const { return element_; }
   // Volumes above 100 are set as 100.
   int GetVolume() override;
   int SetVolume(int volume) override;
 
  private:
-  struct Handle;
-  void Close();
+  struct Device;
+  // Runs call on the worker; false when it did not answer within boundMs.
+  bool Ask(std::function<int(Device&)> call, int boundMs, int* result);
   std::string device_;
   std::string element_;
-  std::unique_ptr<Handle> handle_;
+  bool answering_ = true;
+  std::shared_ptr<Device> alsa_;  // touched on the worker thread alone
+  std::unique_ptr<BoundedWorker> worker_;
 };
 
-// The decoder's own volume: "VOLUME n" in its remote-control mode, answered
-// with "@V n.000000%". Set and get never wait for the answer; the last value
-// set stands until the decoder reports one.
-class DecoderMixer : public Mixer {
+// The engine's own volume: the decoder's "VOLUME n", a music server's mixer,
+// a desktop player's Volume. Set and get never wait for an answer; the last
+// value set stands until the engine reports one.
+class EngineMixer : public Mixer {
  public:
-  // Writes one command line, given without its line feed, to the decoder.
-  using Send = std::function<void(const std::string& line)>;
-  explicit DecoderMixer(Send send) : send_(std::move(send)) {}
-  // The decoder starts at its full volume, 100.
+  explicit EngineMixer(Engine& engine) : engine_(engine) {}
+  // 100 until the engine says otherwise: a decoder starts at its full volume.
   int GetVolume() override { return volume_; }
-  // Volumes above 100 are sent as 100: the decoder would amplify and clip.
+  // Volumes above 100 are set as 100: a decoder would amplify and clip. -1
+  // when the engine has no volume of its own.
   int SetVolume(int volume) override;
-  // A status line from the decoder, without its line feed: true when it was
-  // the volume answer, which then becomes the volume.
-  bool OnDecoderLine(const std::string& line);
-  // The decoder said it is ready. One started in place of a decoder that
-  // ended is at its full volume again: the volume set last, if any, is sent
+  // The engine reported its volume.
+  void OnVolume(int volume) { volume_ = volume; }
+  // The engine said it is ready. A decoder started in place of one that
+  // ended is at its full volume again: the volume set last, if any, is set
   // once more, so that the music does not come back louder than it was.
-  void DecoderReady();
+  void EngineReady();
 
  private:
-  Send send_;
+  Engine& engine_;
   int volume_ = 100;
   bool set_ = false;  // a volume was set since the start
 };
@@ -85,13 +97,14 @@ class DecoderMixer : public Mixer {
 struct ChosenMixer {
   std::unique_ptr<Mixer> mixer;
   // For the start-up trace "Mixer: <name>": "OSS /dev/mixer",
-  // "ALSA default Master", "decoder".
+  // "ALSA default Master", "decoder" (the engine's own).
   std::string name;
-  // The decoder's volume, when that was chosen: it wants the decoder's lines.
-  DecoderMixer* decoder = nullptr;
+  // The engine's volume, when that was chosen: it wants the engine's reports.
+  EngineMixer* engine = nullptr;
 };
 
 // Run once at start-up: OSS when its device opens, else the ALSA device when
-// it has the element, else the decoder's volume through send.
-ChosenMixer ChooseMixer(DecoderMixer::Send send, const std::string& ossDevice = "/dev/mixer",
+// it has the element, else the engine's own volume. An engine with a list of
+// its own (a music server, a desktop player) always uses its own volume.
+ChosenMixer ChooseMixer(Engine& engine, const std::string& ossDevice = "/dev/mixer",
                         const std::string& alsaDevice = "default");

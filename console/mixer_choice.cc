@@ -3,9 +3,21 @@
 
 #include "console/mixer.h"
 
-ChosenMixer ChooseMixer(DecoderMixer::Send send, const std::string& ossDevice,
+namespace {
+ChosenMixer EngineVolume(Engine& engine) {
+  ChosenMixer chosen;
+  auto own = std::make_unique<EngineMixer>(engine);
+  chosen.engine = own.get();
+  chosen.mixer = std::move(own);
+  chosen.name = engine.ListIsItsOwn() ? engine.Name() : "decoder";
+  return chosen;
+}
+}  // namespace
+
+ChosenMixer ChooseMixer(Engine& engine, const std::string& ossDevice,
                         const std::string& alsaDevice) {
   ChosenMixer chosen;
+  if (engine.ListIsItsOwn()) return EngineVolume(engine);
   const int oss = open(ossDevice.c_str(), O_RDONLY | O_CLOEXEC);
   if (oss >= 0) {
     close(oss);
@@ -19,9 +31,5 @@ ChosenMixer ChooseMixer(DecoderMixer::Send send, const std::string& ossDevice,
     chosen.mixer = std::move(alsa);
     return chosen;
   }
-  auto decoder = std::make_unique<DecoderMixer>(std::move(send));
-  chosen.decoder = decoder.get();
-  chosen.mixer = std::move(decoder);
-  chosen.name = "decoder";
-  return chosen;
+  return EngineVolume(engine);
 }

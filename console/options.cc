@@ -22,6 +22,8 @@ Options ReadOptions(int argc, char* const argv[], KeyMap& keys) {
       if (hasValue) options.serport = argv[++i];
     } else if (strcmp(arg, "-m") == 0) {
       if (hasValue) LoadIRCodes(argv[++i], keys);
+    } else if (strcmp(arg, "-p") == 0) {
+      if (hasValue) options.player = argv[++i];
     } else if (strcmp(arg, "-r") == 0) {
       options.recursive = true;
     }

@@ -4,12 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "console/engines.h"
 #include "posix/keymap.h"
 #include "posix/serial.h"
 
 struct Options {
   std::string serport = kDefaultSerport;
   bool recursive = false;
+  std::string player = kDefaultPlayer;  // the engine, by its name
   std::vector<std::string> list;  // everything from the first non-option on
 };
 

@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
+#include <vector>
 
 #include "console/children.h"
 #include "console/clock.h"
-#include "console/decoder.h"
+#include "console/engines.h"
+#include "console/events.h"
 #include "console/dispatch.h"
 #include "console/display.h"
 #include "console/mixer.h"
@@ -29,30 +32,33 @@ namespace {
 // behind its shell included (the player is its subreaper).
 bool AllEndedWithin(int ms) { return ReapWithin(-1, ms); }
 
-// The running player: its state, its two children and the ways it ends.
+// The running player: its state, its children and the ways it ends.
 class Spine {
  public:
   Spine(PlayerState& state, int receiverLine)
-      : state_(state), receiver_(receiverLine, state.line.serport) {}
+      : state_(state), engine_(*state.engine), receiver_(receiverLine, state.line.serport) {}
 
-  // Starts both children; false (message printed, nothing left) when one
-  // cannot be started.
+  // Starts the receiver and the engine; false (message printed, nothing
+  // left) when one cannot be started.
   bool StartChildren();
   [[noreturn]] void Loop();
 
  private:
   Next Pass();
+  Next ServiceEngine();
   Next WaitForWork();
   Next ChildrenEnded();
-  Next RestartDecoder();
+  Next RestartEngine();
   [[noreturn]] void End(const Next& next);
   [[noreturn]] void EndBySignal(int sig);
   void QuitChildren();
+  void StopEngine(bool force);
 
   PlayerState& state_;
+  Engine& engine_;
   ReceiverProcess receiver_;
-  DecoderProcess decoder_;
-  RestartBound receiverBound_, decoderBound_;
+  RestartBound receiverBound_, engineBound_;
+  EngineEvents events_;
 };
 
 bool Spine::StartChildren() {
@@ -61,29 +67,31 @@ bool Spine::StartChildren() {
   // first, the decoder must come back here to be reaped.
   prctl(PR_SET_CHILD_SUBREAPER, 1);
   if (!receiver_.Start()) return false;
-  if (!decoder_.Start()) {
+  if (!engine_.Start()) {
     // The receiver already runs; it must not outlive the player.
     receiver_.Stop(true);
     AllEndedWithin(kChildExitWaitMs);
     return false;
   }
-  DecoderStarted(state_.decoder, decoder_.input());
   return true;
 }
 
-// One pass of the main loop: decoder output, one key, the display.
-Next Spine::Pass() {
-  char buffer[128];
-  const ssize_t got = read(decoder_.output(), buffer, sizeof buffer - 1);
-  if (got > 0) {
-    buffer[got] = '\0';
-    const Next next = HandleDecoderOutput(state_, buffer, static_cast<size_t>(got));
-    if (!next.GoesOn()) return next;
-  } else if (got == 0) {
-    // End of file: nothing is left to write to it, so the decoder has ended.
-    const Next next = RestartDecoder();
+Next Spine::ServiceEngine() {
+  events_.clear();
+  engine_.Service(events_);
+  for (const EngineEvent& event : events_) {
+    // Reports after one that ends the player are not looked at.
+    const Next next =
+        event.kind == EngineEvent::kEnded ? RestartEngine() : HandleEngineEvent(state_, event);
     if (!next.GoesOn()) return next;
   }
+  return Next::GoOn();
+}
+
+// One pass of the main loop: the engine's reports, one key, the display.
+Next Spine::Pass() {
+  const Next reported = ServiceEngine();
+  if (!reported.GoesOn()) return reported;
   uint8_t frame[2];
   if (read(receiver_.commIn(), frame, 2) == 2) {
     const Next next = DispatchKey(state_, frame);
@@ -94,14 +102,16 @@ Next Spine::Pass() {
   return Next::GoOn();
 }
 
-// Waits until a pipe has something, a signal came or the display is next due
-// and the line free for it.
+// Waits until the engine or the comm pipe has something, a signal came, or
+// the engine or the display is next due (the display once the line is free
+// for it).
 Next Spine::WaitForWork() {
-  const int timeout = static_cast<int>(DisplayWaitMs(state_));
-  pollfd fds[3] = {{decoder_.output(), POLLIN, 0},
-                   {receiver_.commIn(), POLLIN, 0},
-                   {SignalPipeFd(), POLLIN, 0}};
-  poll(fds, 3, timeout);
+  int timeout = static_cast<int>(DisplayWaitMs(state_));
+  const int engineMs = engine_.WaitMs();
+  if (engineMs >= 0 && engineMs < timeout) timeout = engineMs;
+  std::vector<pollfd> fds = {{receiver_.commIn(), POLLIN, 0}, {SignalPipeFd(), POLLIN, 0}};
+  for (int fd : engine_.WaitFds()) fds.push_back({fd, POLLIN, 0});
+  poll(fds.data(), fds.size(), timeout);
   bool childEnded = false;
   int ending = 0;
   while (const int sig = TakeSignal()) {
@@ -115,8 +125,9 @@ Next Spine::WaitForWork() {
 }
 
 Next Spine::ChildrenEnded() {
-  if (decoder_.Ended()) {
-    const Next next = RestartDecoder();
+  Child* process = engine_.Process();
+  if (process != nullptr && process->Ended()) {
+    const Next next = RestartEngine();
     if (!next.GoesOn()) return next;
   }
   if (receiver_.Ended())
@@ -124,9 +135,11 @@ Next Spine::ChildrenEnded() {
   return Next::GoOn();
 }
 
-Next Spine::RestartDecoder() {
-  const Next next = RestartChild(decoder_, decoderBound_, "mpg123", state_.clock->Now());
-  DecoderRestarted(state_, decoder_.input());
+Next Spine::RestartEngine() {
+  Child* process = engine_.Process();
+  if (process == nullptr) return Next::GoOn();
+  const Next next = RestartChild(*process, engineBound_, engine_.Name(), state_.clock->Now());
+  EngineRestarted(state_.now, state_.transport);
   return next;
 }
 
@@ -138,16 +151,22 @@ void Spine::Loop() {
   }
 }
 
-// QuitPlayer's way: the decoder is told to quit, both children are asked to
+void Spine::StopEngine(bool force) {
+  if (Child* process = engine_.Process()) process->Stop(force);
+}
+
+// QuitPlayer's way: the engine is told to quit, the children are asked to
 // end, and whatever is still there after the wait is killed. The waits are
 // bounded: a decoder that ignores both the line and the signal must neither
 // keep the player from ending nor be left behind.
 void Spine::QuitChildren() {
-  SendDecoderCommand(state_.decoder, "QUIT");
-  decoder_.Stop(false);
+  engine_.Quit();
   receiver_.Stop(false);
+  // The decoder is its shell now: a signal at once would cut its QUIT line.
+  if (AllEndedWithin(kQuitLineGraceMs)) return;
+  StopEngine(false);
   if (AllEndedWithin(kChildExitWaitMs)) return;
-  decoder_.Stop(true);
+  StopEngine(true);
   receiver_.Stop(true);
   AllEndedWithin(kChildExitWaitMs);
 }
@@ -159,10 +178,10 @@ void Spine::End(const Next& next) {
   }
   // KillPlayer: the decoder gets a moment to end on its QUIT line, the way a
   // decoder that is working does; then its whole group is killed.
-  SendDecoderCommand(state_.decoder, "QUIT");
+  engine_.Quit();
   receiver_.Stop(true);
   if (!AllEndedWithin(kQuitLineGraceMs)) {
-    decoder_.Stop(true);
+    StopEngine(true);
     AllEndedWithin(kChildExitWaitMs);
   }
   exit(0);
@@ -187,9 +206,15 @@ int RunPlayer(int argc, char* argv[]) {
   static PlayerState state;
   const Options options = ReadOptions(argc, argv, state.remote.keys);
   state.display.charset = DisplayCharsetFromEnvironment();
-  PlaylistResult built = BuildPlaylist(options.list, options.recursive);
-  if (built.exitStatus != 0) return built.exitStatus;
-  state.transport.playlist = std::move(built.playlist);
+  if (PlaysOwnList(options.player) || !KnownPlayer(options.player)) {
+    PlaylistResult built = BuildPlaylist(options.list, options.recursive);
+    if (built.exitStatus != 0) return built.exitStatus;
+    state.transport.playlist = std::move(built.playlist);
+  } else if (!options.list.empty()) {
+    // The engine's list is its own: a list given as well is a mistake.
+    Trace("%s", kUsageText);
+    return 1;
+  }
 
   state.line.serport = options.serport;
   // Two descriptions of the line: the receiver's, whose flags it sets for its
@@ -199,10 +224,9 @@ int RunPlayer(int argc, char* argv[]) {
   if (receiverLine < 0) return 1;
   state.line.serialFd = OpenSerialAtStart(options.serport);
   if (state.line.serialFd < 0) return 1;
-  if (!FoundInPath("mpg123")) {
-    Trace("Unable to find mpg123 in PATH!\n\n");
-    return 1;
-  }
+  static std::unique_ptr<Engine> engine = MakeEngine(options.player, state.transport.playlist);
+  if (!engine) return 1;
+  state.engine = engine.get();
   // SIGTERM, SIGINT and SIGHUP end the player in order; SIGCHLD tells that a
   // child ended.
   if (!InstallSignalPipe({SIGTERM, SIGINT, SIGHUP, SIGCHLD})) {
@@ -216,10 +240,9 @@ int RunPlayer(int argc, char* argv[]) {
   if (!spine.StartChildren()) return 1;
   // Chosen once the children run, so that none of them starts out holding a
   // connection to the sound server.
-  static ChosenMixer mixer =
-      ChooseMixer([](const std::string& line) { SendDecoderCommand(state.decoder, line); });
+  static ChosenMixer mixer = ChooseMixer(*engine);
   Trace("Mixer: %s\n", mixer.name.c_str());
   state.mixer = mixer.mixer.get();
-  state.decoder.mixer = mixer.decoder;
+  state.engineMixer = mixer.engine;
   spine.Loop();
 }

@@ -4,8 +4,8 @@
 
 // Bound on waiting for the children at exit before they are killed outright.
 constexpr int kChildExitWaitMs = 2000;
-// A track key past the end kills the decoder, after this long for it to end
-// on the QUIT line it was sent first.
+// The decoder gets this long to end on the QUIT line it was sent before it
+// is signalled (any ending) or killed (a track key past the end).
 constexpr int kQuitLineGraceMs = 500;
 
 // Runs the whole program; returns only an exit status of a start-up failure.

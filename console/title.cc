@@ -11,8 +11,8 @@ std::string JoinTitle(const std::string& artist, const std::string& album,
   return joined;
 }
 
-std::string FileNameOf(const std::string& location) {
-  std::string name = location;
+std::string NameOfPath(const std::string& path) {
+  std::string name = path;
   const size_t slash = name.find_last_of('/');
   if (slash != std::string::npos) name.erase(0, slash + 1);
   const size_t dot = name.find_last_of('.');

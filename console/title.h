@@ -1,13 +1,12 @@
-// Line 1's text for an entry, the same whoever plays it: the decoder, a
-// music server or a desktop player.
+// Titles as every engine composes them for line 1 and the "Track" trace.
 #pragma once
 
 #include <string>
 
-// Artist, album, title in this order, the empty ones left out, " - " between.
+// Artist - album - title in this order, the empty ones left out.
 std::string JoinTitle(const std::string& artist, const std::string& album,
                       const std::string& title);
 
-// What an untagged entry is called: the last part of its path or URL,
-// without the extension.
-std::string FileNameOf(const std::string& location);
+// A file's name without its folder and extension, for an entry without tags
+// ("/m/01 Song.flac" gives "01 Song"); a URL's last part the same way.
+std::string NameOfPath(const std::string& path);

@@ -20,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ByteReader in(data, size);
   const uint8_t config = in.Byte();
   PlayerState state;
+  Mpg123Engine engine{state.transport.playlist};
   FakeClock clock;
   FakeMixer mixer;
   Endings exits;
@@ -33,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   clock.now = in.U32();
   if (config & 0x80)
     for (uint16_t& code : state.remote.keys) code = static_cast<uint16_t>(in.Byte() << 8 | in.Byte());
-  state.decoder.input = NullFd();
+  engine.SetInput(NullFd());
+  state.engine = &engine;
   state.line.serialFd = NullFd();
   state.clock = &clock;
   state.mixer = &mixer;

@@ -89,6 +89,8 @@ void MakeRaw(int fd) {
   tcsetattr(fd, TCSANOW, &t);
 }
 
+bool MakePipe(int fds[2]) { return pipe2(fds, O_CLOEXEC) == 0; }
+
 void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
 void SetCloseOnExec(int fd) { fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC); }

@@ -33,6 +33,8 @@ bool ReapWithin(pid_t which, int timeoutMs, int* status = nullptr);
 // at most timeoutMs. False when the descriptor refused or stayed full.
 bool WriteAll(int fd, std::string_view data, int timeoutMs = 1000);
 
+// A pipe whose two ends close on exec; false with errno when there is none.
+bool MakePipe(int fds[2]);
 void SetNonBlocking(int fd);
 void SetCloseOnExec(int fd);
 

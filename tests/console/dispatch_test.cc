@@ -52,7 +52,7 @@ TEST(DispatchKey, TransportTable) {
   Press(p, kStop);
   EXPECT_EQ(p.Commands(), "");
   // The end-of-track report that follows a stop does not advance.
-  HandleDecoderOutput(p.state, "@P 0\n", 5);
+  p.Feed("@P 0\n");
   EXPECT_EQ(p.state.transport.track, 0);
   Press(p, kPlay);
   EXPECT_EQ(p.Commands(), "LOAD /m/t1.mp3\n");

@@ -14,13 +14,13 @@ TEST(StatusLine, Forms) {
   TestPlayer p;
   p.state.transport.track = 2;
   p.state.transport.playing = true;
-  p.state.decoder.elapsedSeconds = 125.9f;
+  p.state.now.elapsedSeconds = 125.9f;
   EXPECT_EQ(StatusLine(p.state), "Trk 3 (2:05)    ");
   p.state.transport.paused = true;
   p.state.remote.muted = true;
   p.state.remote.seekMode = SeekMode::kTens;
   EXPECT_EQ(StatusLine(p.state), "Trk 3 [2:05] M T");
-  p.state.decoder.elapsedSeconds = 62 * 60 + 5;
+  p.state.now.elapsedSeconds = 62 * 60 + 5;
   p.state.transport.paused = false;
   p.state.remote.muted = false;
   p.state.remote.seekMode = SeekMode::kTrack;
@@ -33,13 +33,13 @@ TEST(StatusLine, Forms) {
   p.state.transport.playing = true;
   p.state.remote.muted = true;
   p.state.transport.track = 122;
-  p.state.decoder.elapsedSeconds = 5;
+  p.state.now.elapsedSeconds = 5;
   p.state.remote.seekMode = SeekMode::kTrack;
   EXPECT_EQ(StatusLine(p.state), "Trk 123 (0:05) M ");
   // Values no decoder sends do not overflow the conversion.
-  p.state.decoder.elapsedSeconds = 1e30f;
+  p.state.now.elapsedSeconds = 1e30f;
   EXPECT_NO_FATAL_FAILURE(StatusLine(p.state));
-  p.state.decoder.elapsedSeconds = -3.0f;
+  p.state.now.elapsedSeconds = -3.0f;
   p.state.remote.muted = false;
   p.state.transport.track = 0;
   EXPECT_EQ(StatusLine(p.state), "Trk 1 (0:00)    ");

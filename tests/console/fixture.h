@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "console/clock.h"
+#include "console/engine_mpg123.h"
+#include "console/events.h"
 #include "console/mixer.h"
 #include "console/player.h"
 #include "posix/trace.h"
@@ -86,8 +88,11 @@ struct TraceCapture {
   ~TraceCapture() { SetTraceCapture(nullptr); }
 };
 
+// The mpg123 engine without its process: its command lines go to a pipe,
+// and the tests feed what the decoder would have written.
 struct TestPlayer {
   PlayerState state;
+  Mpg123Engine engine{state.transport.playlist};
   FakeClock clock;
   FakeMixer mixer;
   Endings exits;
@@ -98,7 +103,8 @@ struct TestPlayer {
   explicit TestPlayer(int tracks = 3) {
     for (int i = 0; i < tracks; ++i)
       state.transport.playlist.push_back("/m/t" + std::to_string(i + 1) + ".mp3");
-    state.decoder.input = decoder.writer();
+    engine.SetInput(decoder.writer());
+    state.engine = &engine;
     state.line.serialFd = serial.writer();
     state.clock = &clock;
     state.mixer = &mixer;
@@ -107,6 +113,22 @@ struct TestPlayer {
   ~TestPlayer() { SetTraceCapture(nullptr); }
 
   std::string Commands() { return decoder.Drain(); }
+  // One read of decoder output, acted on as the main loop does: reports
+  // after one that ends the player are not looked at.
+  Next Feed(const std::string& text) {
+    EngineEvents events;
+    engine.Feed(text.data(), text.size(), events);
+    for (const EngineEvent& event : events) {
+      const Next next = HandleEngineEvent(state, event);
+      if (!next.GoesOn()) return exits.Note(next);
+    }
+    return Next::GoOn();
+  }
+  // A new decoder took the place of one that ended.
+  void Restart() {
+    ResetDecoderChannel(engine.channel());
+    EngineRestarted(state.now, state.transport);
+  }
   std::string TakeTrace() {
     std::string t;
     t.swap(trace);

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,52 +21,36 @@ constexpr int kEncoderRate = 22050;
 }  // namespace
 
 bool Daemon::Start(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                   const std::string& logPath, bool inherited) {
+                   const std::string& logPath) {
   Stop(true);
-  std::vector<std::string> environment = env;
-  for (char** entry = environ; inherited && *entry; ++entry) {
-    const std::string name = std::string(*entry).substr(0, strcspn(*entry, "=") + 1);
-    bool overridden = false;
-    for (const std::string& given : env) overridden = overridden || given.rfind(name, 0) == 0;
-    if (!overridden) environment.emplace_back(*entry);
-  }
-  std::vector<char*> argv = ArgvOf(args), envp = ArgvOf(environment);
   const int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
+  const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ChildSetup setup;
+  setup.in = null;
+  setup.out = setup.err = log;
+  setup.ownGroup = true;
+  const pid_t pid = child_.Start(setup);
   if (pid == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != parent) _exit(127);
-    const int null = open("/dev/null", O_RDONLY);
-    if (null >= 0) dup2(null, STDIN_FILENO);
-    if (log >= 0) {
-      dup2(log, STDOUT_FILENO);
-      dup2(log, STDERR_FILENO);
-    }
-    execvpe(argv[0], argv.data(), envp.data());
-    _exit(127);
+    for (const std::string& entry : env) putenv(const_cast<char*>(entry.c_str()));
+    ExecOrExit(args, "fixture");
   }
-  if (log >= 0) close(log);
-  if (pid < 0) return false;
-  pid_ = pid;
-  return true;
+  for (int fd : {log, null})
+    if (fd >= 0) close(fd);
+  running_ = pid > 0;
+  return running_;
 }
 
 bool Daemon::Running() {
-  if (pid_ <= 0) return false;
   // Ended, or reaped already by a session that cleared up after the player.
-  if (waitpid(pid_, nullptr, WNOHANG) != 0) pid_ = -1;
-  return pid_ > 0;
+  if (running_ && (child_.Ended() || kill(child_.pid(), 0) != 0)) running_ = false;
+  return running_;
 }
 
 void Daemon::Stop(bool force) {
   if (!Running()) return;
-  kill(pid_, force ? SIGKILL : SIGTERM);
-  if (!ReapWithin(pid_, kStopGraceMs)) {
-    kill(pid_, SIGKILL);
-    ReapWithin(pid_, kStopGraceMs);
-  }
-  pid_ = -1;
+  if (force) child_.Stop(true);
+  child_.StopWithin(force ? 0 : kStopGraceMs);
+  running_ = false;
 }
 
 std::string CommandOutput(const std::string& command, int* status) {

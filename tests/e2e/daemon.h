@@ -1,12 +1,14 @@
 // A program a fixture starts beside the player (a music server, a session
-// bus, a desktop player) and ends however the test ends: it gets SIGTERM
-// when this process dies, and the object's end stops and reaps it.
+// bus, a desktop player) and ends however the test ends: it dies with this
+// process, and the object's end stops and reaps it.
 #pragma once
 
 #include <sys/types.h>
 
 #include <string>
 #include <vector>
+
+#include "posix/child.h"
 
 namespace e2e {
 
@@ -17,20 +19,20 @@ class Daemon {
   Daemon(const Daemon&) = delete;
   Daemon& operator=(const Daemon&) = delete;
 
-  // Runs args with env ("NAME=value") over this process's environment (or,
-  // not inherited, env alone), its output and errors appended to logPath.
-  // False when it cannot be started.
+  // Runs args with env ("NAME=value") over this process's environment, its
+  // output and errors appended to logPath. False when it cannot be started.
   bool Start(const std::vector<std::string>& args, const std::vector<std::string>& env,
-             const std::string& logPath, bool inherited = true);
+             const std::string& logPath);
   // SIGTERM, then SIGKILL when it has not ended within a few seconds; or
   // SIGKILL at once. Reaped either way.
   void Stop(bool force = false);
   // Still running (not ended, nor reaped by someone else).
   bool Running();
-  pid_t pid() const { return pid_; }
+  pid_t pid() const { return child_.pid(); }
 
  private:
-  pid_t pid_ = -1;
+  ChildProcess child_;
+  bool running_ = false;
 };
 
 // The output of a shell command line, its status in status when given.

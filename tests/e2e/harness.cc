@@ -210,23 +210,12 @@ void Session::StartOn(const std::vector<std::string>& list) {
   Start(args);
 }
 
+// The receiver waits in poll on the line: a key sent from now on is read.
 bool Session::ReceiverArmed() {
-  const std::string fdDir = "/proc/" + std::to_string(pid_) + "/fd";
-  DIR* dir = opendir(fdDir.c_str());
-  if (!dir) return false;
-  bool armed = false;
-  while (dirent* entry = readdir(dir)) {
-    char link[256] = {};
-    if (readlink((fdDir + "/" + entry->d_name).c_str(), link, sizeof link - 1) <= 0) continue;
-    if (slave_ != link) continue;
-    const std::string info =
-        ReadWholeFile("/proc/" + std::to_string(pid_) + "/fdinfo/" + entry->d_name);
-    const size_t at = info.find("flags:");
-    if (at != std::string::npos && (strtoul(info.c_str() + at + 6, nullptr, 8) & O_ASYNC))
-      armed = true;
-  }
-  closedir(dir);
-  return armed;
+  const pid_t receiver = ReceiverPid();
+  if (receiver <= 0) return false;
+  return ReadWholeFile("/proc/" + std::to_string(receiver) + "/wchan").find("poll") !=
+         std::string::npos;
 }
 
 bool Session::WaitReady(int timeoutMs) {

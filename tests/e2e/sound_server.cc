@@ -20,6 +20,7 @@ namespace {
 
 constexpr const char* kSink = "norvelo_null";
 constexpr int kStartMs = 10000;
+constexpr int kStopGraceMs = 5000;
 
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path) << text;
@@ -64,6 +65,7 @@ bool SoundServer::Available() { return OnPath("pulseaudio") && OnPath("pactl"); 
 
 bool SoundServer::Start() {
   if (Running()) return true;
+  // Everything the child needs is made before the fork.
   std::vector<std::string> env = Environment();
   env.push_back("XDG_RUNTIME_DIR=" + folder_ + "/runtime");
   env.push_back("PULSE_STATE_PATH=" + folder_ + "/state");
@@ -72,10 +74,33 @@ bool SoundServer::Start() {
   const std::vector<std::string> args = {"pulseaudio", "-n", "-F", script,
                                          "--exit-idle-time=-1", "--daemonize=no",
                                          "--use-pid-file=no", "--log-target=stderr"};
-  if (!daemon_.Start(args, env, folder_ + "/pulse.log", false)) return false;
+  std::vector<char*> argv = ArgvOf(args), envp = ArgvOf(env);
+  const int log = open((folder_ + "/pulse.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    if (log >= 0) close(log);
+    return false;
+  }
+  if (pid == 0) {
+    // A test that dies takes the daemon with it.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
+    if (log >= 0) {
+      dup2(log, STDOUT_FILENO);
+      dup2(log, STDERR_FILENO);
+    }
+    execvpe(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  if (log >= 0) close(log);
+  pid_ = pid;
   const uint64_t end = MonotonicMs() + kStartMs;
   while (MonotonicMs() < end) {
-    if (!daemon_.Running()) return false;
+    if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
+    }
     if (Pactl("info").find("Default Sink: " + std::string(kSink)) != std::string::npos)
       return true;
     SleepMs(50);
@@ -84,14 +109,43 @@ bool SoundServer::Start() {
   return false;
 }
 
+void SoundServer::Pause() {
+  if (pid_ <= 0 || kill(pid_, SIGSTOP) != 0) return;
+  paused_ = true;
+  // The signal is taken when the daemon next runs: until then it may still
+  // answer one more request.
+  const uint64_t end = MonotonicMs() + kStopGraceMs;
+  for (ProcStat stat; ReadProcStat(pid_, stat) && stat.state != 'T' && MonotonicMs() < end;)
+    SleepMs(5);
+}
+
+void SoundServer::Resume() {
+  if (pid_ > 0 && paused_) kill(pid_, SIGCONT);
+  paused_ = false;
+}
+
 void SoundServer::Stop() {
-  daemon_.Stop();
+  if (pid_ <= 0) return;
+  Resume();  // else it takes SIGTERM only when it runs again
+  kill(pid_, SIGTERM);
+  if (!ReapWithin(pid_, kStopGraceMs)) {
+    kill(pid_, SIGKILL);
+    ReapWithin(pid_, kStopGraceMs);
+  }
+  pid_ = -1;
   std::error_code ignored;
   std::filesystem::remove(socket_, ignored);
 }
 
 std::string SoundServer::Pactl(const std::string& arguments) const {
-  return CommandOutput("pactl -s unix:" + socket_ + " " + arguments + " 2>/dev/null");
+  const std::string command = "pactl -s unix:" + socket_ + " " + arguments + " 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return "";
+  std::string out;
+  char buffer[512];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  pclose(pipe);
+  return out;
 }
 
 int SoundServer::SinkVolume() const {

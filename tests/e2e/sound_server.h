@@ -12,8 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "daemon.h"
-
 namespace e2e {
 
 class SoundServer {
@@ -30,9 +28,13 @@ class SoundServer {
   // (its log is then in Log()). Starting again after Stop gives a fresh
   // daemon on the same socket, its sink at full volume.
   bool Start();
-  // Ends the daemon and waits for it.
+  // Ends the daemon and waits for it (a paused one is resumed first).
   void Stop();
-  bool Running() { return daemon_.Running(); }
+  // Stops the daemon with SIGSTOP, so that it answers nobody until resumed,
+  // as a hung server would.
+  void Pause();
+  void Resume();
+  bool Running() const { return pid_ > 0; }
 
   // The sink's volume in percent (the mean of its channels), as pactl
   // reports it, or -1 when pactl cannot tell.
@@ -54,7 +56,8 @@ class SoundServer {
 
   std::string folder_;
   std::string socket_;
-  Daemon daemon_;
+  pid_t pid_ = -1;
+  bool paused_ = false;
 };
 
 }  // namespace e2e

@@ -31,15 +31,20 @@ void VolumeKey(Session& s, uint16_t code, const std::string& volume, size_t mark
   EXPECT_TRUE(s.WaitForLine2(BarLine(marks), frames)) << volume;
 }
 
+// The player with the server as its ALSA default device.
+SessionOptions OnServer(const SoundServer& server) {
+  SessionOptions options;
+  options.environment = server.Environment();
+  options.environment.push_back("ALSA_CONFIG_PATH");  // ALSA's own configuration
+  return options;
+}
+
 TEST(Volume, AlsaDefaultInFrontOfASoundServerSetsItsSink) {
   if (!SoundServer::Available()) GTEST_SKIP() << "pulseaudio and pactl are not installed";
   SoundServer server;
   ASSERT_TRUE(server.Start()) << server.Log();
   ASSERT_TRUE(server.SetSinkVolume(50));
-  SessionOptions options;
-  options.environment = server.Environment();
-  options.environment.push_back("ALSA_CONFIG_PATH");  // ALSA's own configuration
-  Session s(options);
+  Session s(OnServer(server));
   ASSERT_TRUE(s.StartPlaying({"a.mp3"}));
   EXPECT_EQ(s.CountTrace("Mixer: ALSA default Master"), 1u) << s.Trace();
 
@@ -62,6 +67,47 @@ TEST(Volume, AlsaDefaultInFrontOfASoundServerSetsItsSink) {
   EXPECT_EQ(s.WaitExit(), 2);
   server.Stop();
   EXPECT_EQ(LeftoverChildren(), "");
+}
+
+// A sound server that stops answering hangs every request to it for as long
+// as it is stopped; the player goes on without the mixer meanwhile.
+TEST(Volume, AStoppedSoundServerFreezesNothing) {
+  if (!SoundServer::Available()) GTEST_SKIP() << "pulseaudio and pactl are not installed";
+  SoundServer server;
+  ASSERT_TRUE(server.Start()) << server.Log();
+  Session s(OnServer(server));
+  ASSERT_TRUE(s.StartPlaying({"a.mp3"}));
+  EXPECT_EQ(s.CountTrace("Mixer: ALSA default Master"), 1u) << s.Trace();
+  server.Pause();
+  for (uint16_t key : {kVolumeDown, kJunk, kVolumeUp, kJunk, kMute, kMode}) {
+    EXPECT_TRUE(s.Press(key)) << s.Trace();
+  }
+  EXPECT_TRUE(s.WaitForTrace("Volume=0%")) << s.Trace();  // the mute key's
+  const size_t frames = s.Frames().size();
+  EXPECT_TRUE(s.WaitForFrame([](const DisplayFrame&) { return true; }, frames));
+  EXPECT_EQ(s.CountTrace("Mixer not answering: ALSA default Master"), 1u) << s.Trace();
+  s.Signal(SIGTERM);
+  EXPECT_EQ(s.WaitExit(), -1);
+  EXPECT_EQ(s.ExitSignal(), SIGTERM);
+  server.Stop();
+  EXPECT_TRUE(s.NothingLeftWithin(kWaitMs)) << LeftoverChildren();
+}
+
+TEST(Volume, ASoundServerStoppedBeforeStartUpDelaysNothing) {
+  if (!SoundServer::Available()) GTEST_SKIP() << "pulseaudio and pactl are not installed";
+  SoundServer server;
+  ASSERT_TRUE(server.Start()) << server.Log();
+  server.Pause();
+  Session s(OnServer(server));
+  ASSERT_TRUE(s.StartPlaying({"a.mp3"})) << s.Trace();
+  // It does not answer in time, so it is not there: the decoder's volume.
+  EXPECT_EQ(s.CountTrace("Mixer not answering: ALSA default"), 1u) << s.Trace();
+  EXPECT_EQ(s.CountTrace("Mixer: decoder"), 1u) << s.Trace();
+  VolumeKey(s, kVolumeDown, "95", 15);
+  s.SendKey(kQuit);
+  EXPECT_EQ(s.WaitExit(), 2);
+  server.Stop();
+  EXPECT_TRUE(s.NothingLeftWithin(kWaitMs)) << LeftoverChildren();
 }
 
 // A decoder started in place of one that ended is at its full volume again:

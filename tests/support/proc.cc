@@ -9,7 +9,13 @@
 
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  // A read that fails throws from inside the stream buffer, whatever the
+  // stream's exception mask: /proc files of a process that just ended do.
+  try {
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (const std::ios_base::failure&) {
+    return "";
+  }
 }
 
 bool ReadProcStat(pid_t pid, ProcStat& out) {

@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "posix/child.h"
 #include "posix/posix.h"
 #include "tools/demo/pacer.h"
 
@@ -34,7 +36,7 @@ int main(int argc, char* argv[]) {
     return 2;
   }
   int audio[2];
-  if (pipe(audio) != 0) {
+  if (!MakePipe(audio)) {
     fprintf(stderr, "norvelo-pace: cannot create a pipe: %s\n", strerror(errno));
     return 1;
   }
@@ -47,20 +49,15 @@ int main(int argc, char* argv[]) {
   sigemptyset(&sa.sa_mask);
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &sa, nullptr);
 
-  decoder = fork();
+  // Standard input and error stay the decoder's own; its output is the pipe.
+  ChildSetup setup;
+  setup.out = audio[1];
+  decoder = ForkChild(setup);
   if (decoder < 0) {
     fprintf(stderr, "norvelo-pace: cannot fork: %s\n", strerror(errno));
     return 1;
   }
-  if (decoder == 0) {
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) signal(sig, SIG_DFL);
-    dup2(audio[1], STDOUT_FILENO);
-    close(audio[0]);
-    close(audio[1]);
-    execvp(argv[3], argv + 3);
-    fprintf(stderr, "norvelo-pace: cannot run %s: %s\n", argv[3], strerror(errno));
-    _exit(127);
-  }
+  if (decoder == 0) ExecOrExit(std::vector<std::string>(argv + 3, argv + argc), "norvelo-pace");
   close(audio[1]);
 
   Pacer pacer(static_cast<uint32_t>(rate));

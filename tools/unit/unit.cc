@@ -19,6 +19,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "posix/child.h"
 #include "posix/keymap.h"
 #include "posix/trace.h"
 #include "link/display_reader.h"
@@ -105,7 +106,7 @@ struct LineByte {
 };
 
 struct Child {
-  pid_t pid = -1;
+  ChildProcess process;
   UniqueFd input;   // its standard input: Enter goes here
   UniqueFd output;  // its standard output and error, interactive mode only
   bool running = false;
@@ -116,47 +117,29 @@ struct Child {
 // can be stopped together and a Ctrl-C at the terminal reaches only us.
 bool StartChild(const std::vector<std::string>& args, bool capture, Child& child, std::string& error) {
   int in[2], out[2] = {-1, -1};
-  if (pipe(in) != 0 || (capture && pipe(out) != 0)) {
+  if (!MakePipe(in) || (capture && !MakePipe(out))) {
     error = std::string("cannot create pipes: ") + strerror(errno);
     return false;
   }
-  const pid_t pid = fork();
+  ChildSetup setup;
+  setup.in = in[0];
+  setup.out = capture ? out[1] : STDERR_FILENO;
+  setup.err = capture ? out[1] : -1;
+  setup.ownGroup = true;
+  const pid_t pid = child.process.Start(setup);
   if (pid < 0) {
     error = std::string("cannot fork: ") + strerror(errno);
     return false;
   }
-  if (pid == 0) {
-    setpgid(0, 0);
-    ResetSignalsInChild();
-    dup2(in[0], STDIN_FILENO);
-    if (capture) {
-      dup2(out[1], STDOUT_FILENO);
-      dup2(out[1], STDERR_FILENO);
-    } else {
-      dup2(STDERR_FILENO, STDOUT_FILENO);
-    }
-    close(in[0]);
-    close(in[1]);
-    if (capture) {
-      close(out[0]);
-      close(out[1]);
-    }
-    execvp(args[0].c_str(), ArgvOf(args).data());
-    fprintf(stderr, "norvelo-unit: cannot run %s: %s\n", args[0].c_str(), strerror(errno));
-    _exit(127);
-  }
-  setpgid(pid, pid);
+  if (pid == 0) ExecOrExit(args, "norvelo-unit");
   close(in[0]);
-  child.pid = pid;
   child.running = true;
   child.input.Reset(in[1]);
   SetNonBlocking(in[1]);
-  SetCloseOnExec(in[1]);
   if (capture) {
     close(out[1]);
     child.output.Reset(out[0]);
     SetNonBlocking(out[0]);
-    SetCloseOnExec(out[0]);
   }
   return true;
 }
@@ -168,34 +151,19 @@ void Reap(Child& child) {
     int status = 0;
     const pid_t pid = waitpid(-1, &status, WNOHANG);
     if (pid <= 0) return;
-    if (pid == child.pid) {
+    if (pid == child.process.pid()) {
       child.running = false;
       child.status = status;
     }
   }
 }
 
-bool GroupAlive(pid_t pgid) { return kill(-pgid, 0) == 0 || errno == EPERM; }
-
 // Ends the program's whole process group: SIGTERM, then SIGKILL after a grace.
 void StopGroup(Child& child) {
-  if (child.pid <= 0) return;
+  if (child.process.pid() <= 0) return;
   Reap(child);
-  if (!child.running && !GroupAlive(child.pid)) return;
-  kill(-child.pid, SIGTERM);
-  const uint32_t start = Tick();
-  bool killed = false;
-  for (;;) {
-    Reap(child);
-    if (!child.running && !GroupAlive(child.pid)) return;
-    const uint32_t waited = Tick() - start;
-    if (!killed && waited >= kStopGraceMs) {
-      kill(-child.pid, SIGKILL);
-      killed = true;
-    }
-    if (waited >= 2 * kStopGraceMs) return;
-    SleepMs(10);
-  }
+  child.process.StopWithin(kStopGraceMs);
+  Reap(child);
 }
 
 int ExitStatusOf(int status) {
@@ -343,7 +311,7 @@ void Unit::OnTerminalEvent(const TermEvent& event, uint32_t now) {
 
 void Unit::Draw(bool clear) {
   if (!interactive()) return;
-  if (child_.pid > 0) screen_.output = pane_.Lines();
+  if (child_.process.pid() > 0) screen_.output = pane_.Lines();
   WriteAll(STDOUT_FILENO, (clear ? "\x1b[2J" : "") + RenderScreen(screen_));
 }
 
@@ -373,7 +341,7 @@ bool Unit::Start(std::string& error) {
   if (!options_.program.empty()) {
     if (!StartChild(ProgramArguments(options_.program, pty_.path), interactive(), child_, error))
       return false;
-    screen_.program = options_.program[0] + " (pid " + std::to_string(child_.pid) + ")";
+    screen_.program = options_.program[0] + " (pid " + std::to_string(child_.process.pid()) + ")";
   }
   Draw(true);
   start_ = Tick();
@@ -388,7 +356,7 @@ bool Unit::StepScript(uint32_t now) {
     else SendFrame(FrameForEvent(event, remote_), event.slot, event.code);
   }
   if (next_ < script_->events.size() || now - start_ < script_->endMs) return true;
-  if (child_.pid <= 0) return false;
+  if (child_.process.pid() <= 0) return false;
   if (!lingering_) {
     lingering_ = true;
     lingerUntil_ = now + static_cast<uint32_t>(options_.lingerSeconds) * 1000u;
@@ -481,7 +449,7 @@ int Unit::Finish() {
     pane_.Add(text, static_cast<size_t>(n));
   }
   terminal_.End();
-  if (child_.pid <= 0) return 0;
+  if (child_.process.pid() <= 0) return 0;
   const std::string& name = options_.program[0];
   if (interactive())
     for (const std::string& line : pane_.Lines()) fprintf(stderr, "  %s\n", line.c_str());
@@ -506,7 +474,7 @@ int Unit::Run(const Script* script) {
   }
   for (;;) {
     if (!StepScript(Tick())) break;
-    if (child_.pid > 0 && !child_.running) break;
+    if (child_.process.pid() > 0 && !child_.running) break;
     if (leave_) {
       stoppedByUs_ = true;
       break;
