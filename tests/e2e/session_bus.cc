@@ -76,12 +76,13 @@ bool SessionBus::Start() {
 
 std::vector<std::string> SessionBus::PlayerNames() const { return Lines(Playerctl("-l 2>/dev/null")); }
 
-std::string SessionBus::StartPlayer(bool paused) {
+std::string SessionBus::StartPlayer(bool paused, int first) {
   const std::vector<std::string> before = PlayerNames();
   std::vector<std::string> args = {"mpv", "--no-config", std::string("--script=") + kPlugin,
                                    "--ao=null", "--vo=null", "--idle=yes", "--no-terminal",
                                    "--really-quiet"};
   if (paused) args.push_back("--pause");
+  args.push_back("--playlist-start=" + std::to_string(first));
   args.insert(args.end(), tracks_.begin(), tracks_.end());
   auto player = std::make_unique<Daemon>();
   if (!player->Start(args, Environment(), dir_.Join("mpv.log"))) return "";

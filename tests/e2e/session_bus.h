@@ -28,10 +28,11 @@ class SessionBus {
   // Starts the bus and waits until it answers.
   bool Start();
 
-  // A new player playing the tracks (paused at the first, when told so);
-  // its name on the bus without the org.mpris.MediaPlayer2. prefix, once it
-  // is there, or "" when it never came.
-  std::string StartPlayer(bool paused = false);
+  // A new player playing the tracks from the first'th (0-based; paused
+  // there, when told so); its name on the bus without the
+  // org.mpris.MediaPlayer2. prefix, once it is there, or "" when it never
+  // came.
+  std::string StartPlayer(bool paused = false, int first = 0);
   void StopPlayer(const std::string& name);
   // playerctld, the daemon that keeps track of the active player.
   bool StartPlayerctld();
