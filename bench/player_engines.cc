@@ -207,8 +207,7 @@ void PrintEngine(const std::string& name, const char* report, const char* shell,
   PrintRow(name + " idle CPU paused" + span, f.paused.cpuPercent, -1, "%", "under 1 %", false);
   PrintRow(name + " idle wake-ups paused" + span, f.paused.wakeups, -1, "/s", "under 5", false);
   PrintRow(name + " CPU playing" + span, f.playing.cpuPercent, -1, "%", "under 1 %", false);
-  PrintRow(name + " wake-ups playing" + span, f.playing.wakeups, -1, "/s", "about 1 a second",
-           false);
+  PrintRow(name + " wake-ups playing" + span, f.playing.wakeups, -1, "/s", "under 5", false);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <mpd/async.h>
 #include <mpd/client.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -118,7 +120,8 @@ void MpdEngine::Service(EngineEvents& events) {
       refreshDue_ = true;
     }
   }
-  if (refreshDue_) Refresh(events);
+  // The server takes no other command while it idles.
+  if (refreshDue_ && LeaveIdle()) Refresh(events);
   if (!connection_) return;
   if (!idling_) EnterIdle();
   const int shown = static_cast<int>(ElapsedNow());
@@ -165,8 +168,13 @@ void MpdEngine::BeginConnect() {
     for (addrinfo* at = found; at && !socket_.Valid(); at = at->ai_next) {
       socket_.Reset(socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                            at->ai_protocol));
-      if (socket_.Valid() && connect(socket_.Get(), at->ai_addr, at->ai_addrlen) != 0 &&
-          errno != EINPROGRESS)
+      if (!socket_.Valid()) continue;
+      // The noidle before a key's command follows the idle at once: waiting
+      // for the idle's acknowledgement (Nagle's rule) would cost a delayed
+      // ACK's time per key.
+      const int one = 1;
+      setsockopt(socket_.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      if (connect(socket_.Get(), at->ai_addr, at->ai_addrlen) != 0 && errno != EINPROGRESS)
         socket_.Reset();
     }
     freeaddrinfo(found);
@@ -322,8 +330,9 @@ bool MpdEngine::Command(Run run) {
       return false;
     }
   }
-  // What the command changed comes back as the next idle's answer.
-  EnterIdle();
+  // What the command changed comes back as the next idle's answer; news
+  // the noidle brought is read first.
+  if (!refreshDue_) EnterIdle();
   return connection_ != nullptr;
 }
 
