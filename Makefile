@@ -7,7 +7,7 @@ CMAKE    ?= cmake
 # lists of the goals of this run, so `make demo` fetches only the demo's and
 # `make test` (like `make deps`) everything. The lists of the targets in
 # tools/tools.mk are there.
-PACKAGES_programs := cmake make g++ libasound2-dev
+PACKAGES_programs := cmake make g++ pkg-config libasound2-dev libmpdclient-dev libsystemd-dev
 PACKAGES_native   := $(PACKAGES_programs) libgtest-dev googletest
 PACKAGES_win32    := cmake make g++-mingw-w64-i686
 PACKAGES_win64    := cmake make g++-mingw-w64-x86-64
@@ -18,14 +18,18 @@ PACKAGES_all       = $(PACKAGES_build)
 # mpv with the encoders of the formats it plays (FLAC, Vorbis, Opus),
 # the key and display clients the bridge serves, a terminal for the emulator,
 # and for the package its maintainer script's adduser, man and systemd's
-# verifier, and Python for the check of the DLL.
+# verifier, Python for the check of the DLL, the encoders of the formats mpv
+# plays, and the players that run of their own: the music server with its
+# client, a session bus with a desktop player and its client.
 PACKAGES_run      := mpg123 lame mpv flac vorbis-tools opus-tools pulseaudio pulseaudio-utils \
-                     libasound2-plugins wine64 lirc lcdproc tmux adduser man-db systemd python3
+                     libasound2-plugins wine64 lirc lcdproc tmux adduser man-db systemd python3 \
+                     mpd mpc dbus mpv-mpris playerctl
 # The sanitizer tree runs the player's and the bridge's tests.
 PACKAGES_asan      = $(PACKAGES_native) mpg123 lame mpv flac vorbis-tools opus-tools pulseaudio pulseaudio-utils \
                      libasound2-plugins lirc lcdproc
 PACKAGES_soak      = $(PACKAGES_native)
-PACKAGES_bench     = $(PACKAGES_build) mpg123 mpv lame pulseaudio pulseaudio-utils libasound2-plugins wine64
+PACKAGES_bench     = $(PACKAGES_build) mpg123 pulseaudio pulseaudio-utils libasound2-plugins wine64 \
+                     lame mpd mpc dbus mpv mpv-mpris playerctl
 PACKAGES_fuzz     := $(PACKAGES_programs) clang libclang-rt-14-dev
 PACKAGES_deps      = $(sort $(PACKAGES_build) $(PACKAGES_run) $(PACKAGES_fuzz) $(PACKAGES_demo) \
                             $(PACKAGES_package))

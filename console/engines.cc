@@ -1,11 +1,28 @@
 #include "console/engines.h"
 
+#include "console/engine_mpd.h"
 #include "console/engine_mpg123.h"
+#include "console/engine_mpris.h"
 #include "console/engine_mpv.h"
 #include "posix/child.h"
 #include "posix/trace.h"
 
-bool KnownPlayer(const std::string& player) { return player == "mpg123" || player == "mpv"; }
+namespace {
+
+constexpr char kMprisNamed[] = "mpris:";
+
+// "mpris:NAME": the player of that name; "" for any other.
+bool NamesMprisPlayer(const std::string& player) {
+  return player.size() > sizeof kMprisNamed - 1 &&
+         player.compare(0, sizeof kMprisNamed - 1, kMprisNamed) == 0;
+}
+
+}  // namespace
+
+bool KnownPlayer(const std::string& player) {
+  return player == "mpg123" || player == "mpv" || player == "mpd" || player == "mpris" ||
+         NamesMprisPlayer(player);
+}
 
 bool PlaysOwnList(const std::string& player) { return player == "mpg123" || player == "mpv"; }
 
@@ -28,6 +45,10 @@ std::unique_ptr<Engine> MakeEngine(const std::string& player, const Playlist& li
     }
     return std::make_unique<MpvEngine>(list);
   }
-  Trace("Unknown player %s: mpg123 and mpv are the ones there are\n\n", Printable(player).c_str());
+  if (player == "mpd") return std::make_unique<MpdEngine>();
+  if (player == "mpris") return std::make_unique<MprisEngine>("");
+  if (NamesMprisPlayer(player))
+    return std::make_unique<MprisEngine>(player.substr(sizeof kMprisNamed - 1));
+  Trace("Unknown player %s: mpg123, mpv, mpd, mpris or mpris:NAME\n\n", Printable(player).c_str());
   return nullptr;
 }

@@ -258,11 +258,17 @@ int RunPlayer(int argc, char* argv[]) {
     Trace("Unknown option %s ignored\n", Printable(option).c_str());
   LoadMappings(options, state.remote.keys);
   state.display.charset = DisplayCharsetFromEnvironment();
-  PlaylistResult built =
-      BuildPlaylist(options.list, options.recursive, ScannedNames(options.player));
-  if (built.exitStatus != 0) return built.exitStatus;
-  state.transport.playlist = std::move(built.playlist);
-  if (!built.notice.empty()) ShowTitle(state.display, built.notice);
+  if (PlaysOwnList(options.player) || !KnownPlayer(options.player)) {
+    PlaylistResult built =
+        BuildPlaylist(options.list, options.recursive, ScannedNames(options.player));
+    if (built.exitStatus != 0) return built.exitStatus;
+    state.transport.playlist = std::move(built.playlist);
+    if (!built.notice.empty()) ShowTitle(state.display, built.notice);
+  } else if (!options.list.empty()) {
+    // The engine's list is its own: a list given as well is a mistake.
+    Trace("%s", kUsageText);
+    return 1;
+  }
 
   state.line.serport = options.serport;
   // Two descriptions of the line: the receiver's, whose flags it sets for its

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "daemon.h"
 #include "harness.h"
 
 namespace e2e {
@@ -24,13 +25,8 @@ bool HaveTools() { return access("/usr/bin/mpg123", X_OK) == 0 && access("/usr/b
 
 // Half a second of silence, encoded with the given tag options.
 std::string MakeMp3(TempDir& dir, const std::string& name, const std::string& tagOptions) {
-  const std::string raw = dir.Join("silence.raw");
-  std::ofstream(raw, std::ios::binary) << std::string(22050, '\0');
   const std::string path = dir.Join(name);
-  // Tag texts are read in the encoder's locale.
-  const std::string command = "LC_ALL=C.UTF-8 timeout 60 lame --quiet -r -s 22.05 -m m --bitwidth 16 " +
-                              tagOptions + " '" + raw + "' '" + path + "' 2>/dev/null";
-  EXPECT_EQ(system(command.c_str()), 0) << command;
+  EXPECT_TRUE(WriteSilentMp3(path, 0.5, tagOptions)) << tagOptions;
   return path;
 }
 

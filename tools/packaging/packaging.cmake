@@ -28,17 +28,24 @@ install(FILES packaging/example.map DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
 # stay in /etc/default whatever the prefix: the units read them from there.
 set(NORVELO_SYSTEMD_UNITDIR lib/systemd/system CACHE STRING
     "Where the service units go, under the installation prefix")
-foreach(service norvelo norvelo-bridge)
+# The desktop's unit is a user unit, for the session's own bus.
+set(NORVELO_SYSTEMD_USERUNITDIR lib/systemd/user CACHE STRING
+    "Where the user units go, under the installation prefix")
+function(norvelo_install_unit service unitdir)
   install(CODE "
     set(NORVELO_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
     if(NOT IS_ABSOLUTE \"\${NORVELO_BINDIR}\")
       set(NORVELO_BINDIR \"\${CMAKE_INSTALL_PREFIX}/\${NORVELO_BINDIR}\")
     endif()
     configure_file(\"${CMAKE_CURRENT_SOURCE_DIR}/packaging/${service}.service.in\"
-      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${NORVELO_SYSTEMD_UNITDIR}/${service}.service\" @ONLY
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${unitdir}/${service}.service\" @ONLY
       FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)")
+endfunction()
+foreach(service norvelo norvelo-bridge)
+  norvelo_install_unit(${service} ${NORVELO_SYSTEMD_UNITDIR})
   install(FILES packaging/${service}.default DESTINATION /etc/default RENAME ${service})
 endforeach()
+norvelo_install_unit(norvelo-desktop ${NORVELO_SYSTEMD_USERUNITDIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME norvelo)
@@ -54,12 +61,13 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Named by hand so that packaging needs no dpkg-dev.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1, libstdc++6 (>= 12), libasound2 (>= 1.2), mpg123, adduser")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1, libstdc++6 (>= 12), libasound2 (>= 1.2), libmpdclient2 (>= 2.20), libsystemd0, mpg123, adduser")
 # Through its plug-ins ALSA's default device is the sound server's volume;
 # mpv plays what mpg123 does not ("-p mpv").
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libasound2-plugins, mpv")
-# The key and display clients that norvelo-bridge serves.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "lirc, lcdproc")
+# The key and display clients that norvelo-bridge serves; the players that
+# run of their own, which norvelo drives.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "lirc, lcdproc, mpd, mpv-mpris, playerctl")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The maintainer scripts create the service's user; the defaults file is the
 # user's to edit and survives upgrades.

@@ -76,6 +76,21 @@ if command -v systemd-analyze >/dev/null; then
     >"$TMP/verify" 2>&1 || { cat "$TMP/verify"; fail "systemd-analyze verify"; }
 fi
 
+# The desktop's user unit: installed where the user managers look, it runs
+# the installed player on the session's player, and verifies.
+desktop="$TMP/root/usr/lib/systemd/user/norvelo-desktop.service"
+[ -f "$desktop" ] || fail "norvelo-desktop.service missing"
+grep -q "^ExecStart=/usr/bin/norvelo .*-p mpris$" "$desktop" || fail "the user unit does not drive the session's player"
+[ "$(stat -c %a "$desktop")" = 644 ] || fail "norvelo-desktop.service has mode $(stat -c %a "$desktop"), not 644"
+if command -v systemd-analyze >/dev/null; then
+  # A user manager's verifier takes no scratch root: the system's, which
+  # reads the unit the same way, checks it beside the installed player.
+  cp "$desktop" "$TMP/root/usr/lib/systemd/system/"
+  MANPATH="$TMP/root/usr/share/man" systemd-analyze --root="$TMP/root" verify norvelo-desktop.service \
+    >"$TMP/verify" 2>&1 || { cat "$TMP/verify"; fail "systemd-analyze verify of the user unit"; }
+  rm "$TMP/root/usr/lib/systemd/system/norvelo-desktop.service"
+fi
+
 # postinst, with the system's commands recorded instead of run: the user is
 # made once, joins audio and dialout, and nothing is enabled or started.
 mkdir "$TMP/stubs"
