@@ -221,6 +221,20 @@ TEST(BridgeClients, IrwPrintsEveryFrameWithItsRepeatCount) {
   EXPECT_TRUE(b.WaitForText(irw.output(), expected)) << irw.output().got;
 }
 
+// irsend sends "LIST  " for LIST "" "" and waits for exactly that line back.
+TEST(BridgeClients, IrsendListsTheRemoteAndItsKeys) {
+  Bridge b;
+  ASSERT_TRUE(b.Start());
+  Program remotes({"irsend", "-d", b.socket, "LIST", "", ""});
+  EXPECT_EQ(remotes.WaitExit(), 0);
+  EXPECT_EQ(remotes.output().got, "norvelo\n\n");
+  Program keys({"irsend", "-d", b.socket, "LIST", "norvelo", ""});
+  EXPECT_EQ(keys.WaitExit(), 0);
+  EXPECT_NE(keys.output().got.find("000000000000350c KEY_EXIT\n0000000000003535 KEY_PLAY\n"),
+            std::string::npos)
+      << keys.output().got;
+}
+
 TEST(BridgeClients, LcdprocScreensReachTheLine) {
   Bridge b;
   ASSERT_TRUE(b.Start());
