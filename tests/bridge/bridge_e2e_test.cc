@@ -157,7 +157,8 @@ class Program {
 // its display port taken from the free ones.
 class Bridge {
  public:
-  Bridge() : s(BridgeOptions()), socket(s.dir().Join("lircd")) {}
+  explicit Bridge(SessionOptions options = BridgeOptions())
+      : s(std::move(options)), socket(s.dir().Join("lircd")) {}
 
   bool Start(const std::string& line = "") {
     s.Start({"-s", line.empty() ? s.slave() : line, "-l", socket, "-p", "0"});
@@ -292,6 +293,49 @@ TEST(BridgeClients, AClientThatStopsReadingHoldsUpNobody) {
   b.s.SendKey(kStop);
   ASSERT_TRUE(b.WaitForText(reader, "KEY_STOP"));
   EXPECT_LT(SteadyClock::now() - sent, std::chrono::milliseconds(500));
+}
+
+// Connections that hold a place and do nothing (anyone may open them) give
+// it up to a client that comes to use it, and say so in a line or two.
+TEST(BridgeClients, IdleConnectionsLockNobodyOut) {
+  Bridge b;
+  ASSERT_TRUE(b.Start());
+  std::vector<std::unique_ptr<Peer>> idle;
+  for (size_t i = 0; i < 32; ++i) {
+    idle.push_back(std::make_unique<Peer>(ConnectUnix(b.socket)));
+    idle.push_back(std::make_unique<Peer>(ConnectTcp(b.Port())));
+  }
+  ASSERT_TRUE(b.s.WaitForTrace("Display client 64 connected"));
+  Program irw({"irw", b.socket});
+  Peer lcd(ConnectTcp(b.Port()));
+  lcd.Send("hello\n");
+  EXPECT_TRUE(b.WaitForText(lcd, "connect LCDproc"));
+  ASSERT_TRUE(b.s.WaitForTrace("Key client 65 connected"));
+  b.s.SendKey(kPlay);
+  EXPECT_TRUE(b.WaitForText(irw.output(), "KEY_PLAY norvelo\n"));
+  size_t said = 0;
+  for (const std::string& line : b.s.TraceLines())
+    said += line.find("refused") != std::string::npos || line.find("dropped") != std::string::npos;
+  EXPECT_LE(said, 4u) << b.s.Trace();
+}
+
+// Out of descriptors with connections waiting: no busy loop, and the
+// listening sockets stay, serving again once descriptors are free.
+TEST(BridgeProcess, OutOfDescriptorsItWaitsWithoutSpinning) {
+  SessionOptions options = BridgeOptions();
+  options.descriptorLimit = 30;
+  Bridge b(options);
+  ASSERT_TRUE(b.Start());
+  std::vector<std::unique_ptr<Peer>> peers;
+  for (int i = 0; i < 40; ++i) peers.push_back(std::make_unique<Peer>(ConnectUnix(b.socket)));
+  ASSERT_TRUE(b.s.WaitForTrace("Key client not accepted: Too many open files"));
+  const double cpu = b.s.CpuSeconds();
+  b.s.Pump(1000);
+  EXPECT_LT(b.s.CpuSeconds() - cpu, 0.2);
+  peers.clear();
+  Peer keys(ConnectUnix(b.socket));
+  keys.Send("VERSION\n");
+  EXPECT_TRUE(b.WaitForText(keys, "SUCCESS", 3 * e2e::kWaitMs));
 }
 
 TEST(BridgeProcess, EndsOnSigtermWithItsSocketRemoved) {
