@@ -309,8 +309,15 @@ TEST(BridgeClients, IdleConnectionsLockNobodyOut) {
   Program irw({"irw", b.socket});
   Peer lcd(ConnectTcp(b.Port()));
   lcd.Send("hello\n");
-  EXPECT_TRUE(b.WaitForText(lcd, "connect LCDproc"));
-  ASSERT_TRUE(b.s.WaitForTrace("Key client 65 connected"));
+  // Both wait out the idle ones' grace, a few seconds.
+  EXPECT_TRUE(b.WaitForText(lcd, "connect LCDproc", 2 * e2e::kWaitMs));
+  const auto keyClients = [&] {
+    size_t count = 0;
+    for (const std::string& line : b.s.TraceLines())
+      count += line.compare(0, 11, "Key client ") == 0 && line.find(" connected") != std::string::npos;
+    return count;
+  };
+  ASSERT_TRUE(b.s.WaitFor([&] { return keyClients() == 33; }, 2 * e2e::kWaitMs));
   b.s.SendKey(kPlay);
   EXPECT_TRUE(b.WaitForText(irw.output(), "KEY_PLAY norvelo\n"));
   size_t said = 0;
