@@ -2,6 +2,7 @@
 // tests run as root), and leaves this program's own descriptions alone.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -9,80 +10,54 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <fcntl.h>
-
 #include "posix/posix.h"
 #include "posix/serial.h"
 #include "posix/unique_fd.h"
 
 namespace {
 
-int Exclusive(int fd) {
-  int on = -1;
-  ioctl(fd, TIOCGEXCL, &on);
-  return on;
+// Another process holding the line as another program would, until killed.
+pid_t HoldElsewhere(const std::string& path) {
+  int ready[2];
+  if (pipe(ready) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || write(ready[1], "y", 1) != 1) _exit(1);
+    pause();
+  }
+  char ok = 0;
+  close(ready[1]);
+  const bool locked = read(ready[0], &ok, 1) == 1;
+  close(ready[0]);
+  return locked ? pid : -1;
 }
 
-// Another process holding the line the way another program would.
-class OtherHolder {
- public:
-  explicit OtherHolder(const std::string& path) {
-    int ready[2];
-    if (pipe(ready) != 0 || pipe(hold_) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
-      const char ok = flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
-      if (write(ready[1], &ok, 1) != 1) _exit(1);
-      char none;
-      close(hold_[1]);
-      if (read(hold_[0], &none, 1) < 0) _exit(1);  // until the test lets go
-      _exit(0);
-    }
-    close(ready[1]);
-    char ok = 0;
-    locked_ = read(ready[0], &ok, 1) == 1 && ok == 'y';
-    close(ready[0]);
-    close(hold_[0]);
-  }
-  ~OtherHolder() { LetGo(); }
-  void LetGo() {
-    if (pid_ <= 0) return;
-    close(hold_[1]);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-  bool locked() const { return locked_; }
-  pid_t pid() const { return pid_; }
-
- private:
-  int hold_[2] = {-1, -1};
-  pid_t pid_ = -1;
-  bool locked_ = false;
-};
+void LetGo(pid_t pid) {
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
 
 TEST(SerialLine, AnotherProcesssLineIsRefusedUntouchedUntilLetGo) {
   std::string slave;
   UniqueFd master(OpenPtyMaster(slave));
   ASSERT_TRUE(master.Valid());
-  UniqueFd mine(open(slave.c_str(), O_RDWR | O_NOCTTY));
-  termios before{};
-  tcgetattr(mine.Get(), &before);
-  cfsetspeed(&before, B9600);
-  tcsetattr(mine.Get(), TCSANOW, &before);
+  termios settings{};
+  tcgetattr(master.Get(), &settings);
+  cfsetspeed(&settings, B9600);
+  tcsetattr(master.Get(), TCSANOW, &settings);
 
-  OtherHolder other(slave);
-  ASSERT_TRUE(other.locked());
+  const pid_t other = HoldElsewhere(slave);
+  ASSERT_GT(other, 0);
   LineRefusal refusal;
   EXPECT_EQ(OpenSerial(slave, &refusal), -1);
   EXPECT_TRUE(refusal.opened);
-  EXPECT_EQ(refusal.reason, "in use by another program (pid " + std::to_string(other.pid()) + ")");
-  termios after{};
-  tcgetattr(mine.Get(), &after);
-  EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B9600));  // its settings left as they were
+  EXPECT_EQ(refusal.reason, "in use by another program (pid " + std::to_string(other) + ")");
+  tcgetattr(master.Get(), &settings);
+  EXPECT_EQ(cfgetospeed(&settings), static_cast<speed_t>(B9600));  // its settings untouched
 
-  other.LetGo();
-  const int fd = OpenSerial(slave, &refusal);
+  LetGo(other);
+  const int fd = OpenSerial(slave);
   EXPECT_GE(fd, 0);
   CloseLine(fd);
 }
@@ -91,27 +66,32 @@ TEST(SerialLine, OwnDescriptionsOpenAgainAndTheLastMakesItExclusive) {
   std::string slave;
   UniqueFd master(OpenPtyMaster(slave));
   ASSERT_TRUE(master.Valid());
+  const auto exclusive = [](int fd) {
+    int on = -1;
+    ioctl(fd, TIOCGEXCL, &on);
+    return on;
+  };
   SetLineDescriptions(2);
   const int first = OpenSerial(slave);
   ASSERT_GE(first, 0);
-  EXPECT_EQ(Exclusive(first), 0);  // else the second would be refused to a user
+  EXPECT_EQ(exclusive(first), 0);  // else the second would be refused to a user
   const int second = OpenSerial(slave);
   ASSERT_GE(second, 0);
-  EXPECT_EQ(Exclusive(second), 1);
+  EXPECT_EQ(exclusive(second), 1);
   // A process forked from the program, as the player's receiver, is the
   // program too.
   const pid_t child = fork();
   if (child == 0) _exit(OpenSerial(slave) >= 0 ? 0 : 1);
   int status = -1;
-  waitpid(child, &status, 0);
+  EXPECT_TRUE(ReapWithin(child, 5000, &status));
   EXPECT_EQ(status, 0);
   SetLineDescriptions(1);
 
-  // Let go with the description that took it: the line is anyone's again.
+  // The hold goes with the description that took it.
   CloseLine(first);
-  OtherHolder other(slave);
-  EXPECT_TRUE(other.locked());
-  other.LetGo();
+  const pid_t other = HoldElsewhere(slave);
+  EXPECT_GT(other, 0);
+  if (other > 0) LetGo(other);
   CloseLine(second);
 }
 
