@@ -237,12 +237,14 @@ void Bridge::Accept(Listener& listener, uint64_t nowMs) {
     return;
   }
   size_t count = 0;
-  if (room.kind == Room::kMake) {
+  // Dropped to make room; said once a second at most, as they may come by
+  // the thousand.
+  const auto evict = [&](int id, const char* why) {
     if (listener.evictions.Note(nowMs, count))
-      Trace("%s client %d dropped: idle, its place taken by a new client%s\n", kind, room.evict,
-            InAll(count).c_str());
-    Close(room.evict, clients_[room.evict], "", nowMs, false);
-  }
+      Trace("%s client %d dropped: idle, %s%s\n", kind, id, why, InAll(count).c_str());
+    Close(id, clients_[id], "", nowMs, false);
+  };
+  if (room.kind == Room::kMake) evict(room.evict, "its place taken by a new client");
   UniqueFd fd(accept4(listener.fd.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
   if (!fd.Valid()) {
     if (errno != EMFILE && errno != ENFILE && errno != ENOBUFS && errno != ENOMEM) return;
@@ -250,8 +252,8 @@ void Bridge::Accept(Listener& listener, uint64_t nowMs) {
     // Out of descriptors: an idle client gives its own back, else the
     // connections wait, without a busy loop, until some are free.
     const Room spare = FindRoom(seats, seats.size(), nowMs);
-    if (spare.kind == Room::kMake) {
-      Close(spare.evict, clients_[spare.evict], "dropped: idle, out of descriptors", nowMs);
+    if (room.kind != Room::kMake && spare.kind == Room::kMake) {
+      evict(spare.evict, "out of descriptors");
       return;
     }
     listener.resumeMs = nowMs + kAcceptPauseMs;
