@@ -402,7 +402,7 @@ void Bridge::End(int sig) {
   lircListen_.fd.Reset();
   lcdListen_.fd.Reset();
   unlink(options_.socketPath.c_str());
-  line_.Reset();
+  // The line stays open to the end: its exclusive mode is undone through it.
   RaiseDefault(sig);
 }
 

@@ -13,10 +13,12 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "posix/posix.h"
+#include "posix/signals.h"
 #include "posix/trace.h"
 
 namespace {
@@ -62,6 +64,15 @@ int lineDescriptions = 1;
 // loss frees the node for whoever comes next.
 pid_t lockerPid = -1;
 int lockerFd = -1;
+
+// The description this process opened last. Exclusive mode outlives the
+// program on a terminal that another description keeps open (an emulated
+// unit's, a modem manager's), so it is undone through this one at the end.
+int currentFd = -1;
+
+void EndExclusiveMode() {
+  if (currentFd >= 0) ioctl(currentFd, TIOCNXCL);
+}
 
 // The pid holding a lock on the node, from the kernel's table of locks; -1
 // where it cannot be read (a service may see no more of /proc than its own).
@@ -112,7 +123,11 @@ bool Claim(int fd, std::string& refusal) {
   }
   // Once, on the last description: a reopen of the same node after a loss
   // counts on from where it was and leaves the new terminal to the lock.
-  if (opens == lineDescriptions) ioctl(fd, TIOCEXCL);
+  if (opens == lineDescriptions && ioctl(fd, TIOCEXCL) == 0) {
+    static const bool undone = atexit(EndExclusiveMode) == 0;
+    (void)undone;
+    AtEndBySignal(EndExclusiveMode);
+  }
   return true;
 }
 
@@ -126,6 +141,7 @@ void CloseLine(int fd) {
     SharedHeld().key.compare_exchange_strong(key, 0);
     lockerFd = -1;
   }
+  if (fd == currentFd) currentFd = -1;
   close(fd);
 }
 
@@ -197,5 +213,6 @@ int OpenSerial(const std::string& path, LineRefusal* refusal) {
     return -1;
   }
   ConfigureSerial(fd);
+  currentFd = fd;
   return fd;
 }

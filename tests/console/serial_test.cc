@@ -12,9 +12,16 @@
 
 #include "posix/posix.h"
 #include "posix/serial.h"
+#include "posix/signals.h"
 #include "posix/unique_fd.h"
 
 namespace {
+
+int Exclusive(int fd) {
+  int on = -1;
+  ioctl(fd, TIOCGEXCL, &on);
+  return on;
+}
 
 // Another process holding the line as another program would, until killed.
 pid_t HoldElsewhere(const std::string& path) {
@@ -66,18 +73,13 @@ TEST(SerialLine, OwnDescriptionsOpenAgainAndTheLastMakesItExclusive) {
   std::string slave;
   UniqueFd master(OpenPtyMaster(slave));
   ASSERT_TRUE(master.Valid());
-  const auto exclusive = [](int fd) {
-    int on = -1;
-    ioctl(fd, TIOCGEXCL, &on);
-    return on;
-  };
   SetLineDescriptions(2);
   const int first = OpenSerial(slave);
   ASSERT_GE(first, 0);
-  EXPECT_EQ(exclusive(first), 0);  // else the second would be refused to a user
+  EXPECT_EQ(Exclusive(first), 0);  // else the second would be refused to a user
   const int second = OpenSerial(slave);
   ASSERT_GE(second, 0);
-  EXPECT_EQ(exclusive(second), 1);
+  EXPECT_EQ(Exclusive(second), 1);
   // A process forked from the program, as the player's receiver, is the
   // program too.
   const pid_t child = fork();
@@ -93,6 +95,28 @@ TEST(SerialLine, OwnDescriptionsOpenAgainAndTheLastMakesItExclusive) {
   EXPECT_GT(other, 0);
   if (other > 0) LetGo(other);
   CloseLine(second);
+}
+
+// The terminal's exclusive mode would outlive the program on a line that
+// another description keeps open (here the test's own), and refuse the next
+// program to a user.
+TEST(SerialLine, ExclusiveModeEndsWithTheProgram) {
+  std::string slave;
+  UniqueFd master(OpenPtyMaster(slave));
+  ASSERT_TRUE(master.Valid());
+  UniqueFd kept(open(slave.c_str(), O_RDWR | O_NOCTTY));
+  for (const bool bySignal : {false, true}) {
+    const pid_t child = fork();
+    if (child == 0) {
+      if (OpenSerial(slave) < 0 || Exclusive(kept.Get()) != 1) _exit(1);
+      if (bySignal) RaiseDefault(SIGTERM);
+      exit(0);
+    }
+    int status = -1;
+    ASSERT_TRUE(ReapWithin(child, 5000, &status));
+    EXPECT_EQ(status, bySignal ? SIGTERM : 0);
+    EXPECT_EQ(Exclusive(kept.Get()), 0) << bySignal;
+  }
 }
 
 }  // namespace
