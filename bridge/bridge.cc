@@ -7,10 +7,12 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -21,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/admission.h"
 #include "bridge/lcd_server.h"
 #include "bridge/line_reader.h"
 #include "bridge/lirc.h"
@@ -40,6 +43,11 @@
 namespace {
 
 std::string Why() { return strerror(errno); }
+
+// How many events a line of a TraceLimit stands for, when more than itself.
+std::string InAll(size_t count) {
+  return count > 1 ? " (" + std::to_string(count) + " in all since the last such line)" : "";
+}
 
 // The lircd socket's folder is made when it is missing (one level, as
 // /run/lirc after a reboot); a stale socket left by a crash is replaced, a
@@ -112,12 +120,26 @@ bool ListenTcp(int& port, UniqueFd& out, std::string& error) {
   return true;
 }
 
+// Accepting stops this long when the process is out of descriptors and no
+// idle client can give one back: the connections wait in the backlog.
+constexpr uint64_t kAcceptPauseMs = 250;
+
 struct Client {
   bool lcd = false;
   UniqueFd fd;
   LineReader reader{kMaxLircLine};
   std::string out;
   bool dead = false;
+  uint64_t sinceMs = 0;
+  bool sentTo = false;  // anything was queued for it
+};
+
+// A listening socket, and when it is looked at again after a pause.
+struct Listener {
+  UniqueFd fd;
+  bool lcd = false;
+  uint64_t resumeMs = 0;
+  TraceLimit refusals, evictions, failures;
 };
 
 class Bridge {
@@ -130,13 +152,16 @@ class Bridge {
   [[noreturn]] void Loop();
 
  private:
-  void Accept(int listener, bool lcd);
+  void Accept(Listener& listener, uint64_t nowMs);
+  std::vector<Seat> Seats(bool lcd) const;
   void ReadClient(int id, Client& client, uint64_t nowMs);
   void Queue(int id, const std::string& text);
   void Flush(int id, Client& client);
   void Drop(int id, const char* why);
   // Closes a client that left or is dropped; how ends its trace line.
-  void Close(int id, Client& client, const std::string& how, uint64_t nowMs);
+  // Closes a client that left or is dropped; how ends its trace line, when
+  // traced.
+  void Close(int id, Client& client, const std::string& how, uint64_t nowMs, bool traced = true);
   void DeliverMessages();
   void ReadLine(uint64_t nowMs);
   void HandleFrame(const uint8_t frame[2], uint64_t nowMs);
@@ -156,7 +181,7 @@ class Bridge {
   LinePacer pacer_;
   Lines sent_;
   bool sentValid_ = false;
-  UniqueFd lircListen_, lcdListen_;
+  Listener lircListen_, lcdListen_;
   std::map<int, Client> clients_;
   int nextId_ = 1;
 };
@@ -165,12 +190,13 @@ bool Bridge::Start() {
   line_.Reset(OpenSerialAtStart(options_.serport));
   if (!line_.Valid()) return false;
   std::string error;
-  if (!ListenUnix(options_.socketPath, lircListen_, error)) {
+  lcdListen_.lcd = true;
+  if (!ListenUnix(options_.socketPath, lircListen_.fd, error)) {
     Trace("Unable to listen on %s: %s\n\n", Printable(options_.socketPath).c_str(), error.c_str());
     return false;
   }
   int port = options_.port;
-  if (!ListenTcp(port, lcdListen_, error)) {
+  if (!ListenTcp(port, lcdListen_.fd, error)) {
     Trace("Unable to listen on 127.0.0.1:%d: %s\n\n", options_.port, error.c_str());
     unlink(options_.socketPath.c_str());
     return false;
@@ -179,14 +205,66 @@ bool Bridge::Start() {
   return true;
 }
 
-void Bridge::Accept(int listener, bool lcd) {
-  UniqueFd fd(accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-  if (!fd.Valid()) return;
-  size_t sameKind = 0;
-  for (const auto& entry : clients_) sameKind += entry.second.lcd == lcd ? 1 : 0;
+std::vector<Seat> Bridge::Seats(bool lcd) const {
+  std::vector<Seat> seats;
+  for (const auto& [id, client] : clients_) {
+    if (client.dead || client.lcd != lcd) continue;
+    Seat seat;
+    seat.id = id;
+    seat.sinceMs = client.sinceMs;
+    if (lcd) {
+      seat.active = display_.SaidHello(id);
+    } else {
+      // What the socket holds that the client has not read yet.
+      int queued = 0;
+      if (ioctl(client.fd.Get(), SIOCOUTQ, &queued) != 0) queued = 0;
+      seat.unread = queued > 0 || !client.out.empty();
+      seat.active = client.sentTo && !seat.unread;
+    }
+    seats.push_back(seat);
+  }
+  return seats;
+}
+
+void Bridge::Accept(Listener& listener, uint64_t nowMs) {
+  const bool lcd = listener.lcd;
   const char* kind = lcd ? "Display" : "Key";
-  if (sameKind >= kMaxClientsPerKind) {
-    Trace("%s client refused: %zu already connected\n", kind, sameKind);
+  std::vector<Seat> seats = Seats(lcd);
+  const Room room = FindRoom(seats, kMaxClientsPerKind, nowMs);
+  if (room.kind == Room::kWait) {
+    // The newcomer waits in the backlog until an idle client's grace is over.
+    listener.resumeMs = nowMs + room.waitMs;
+    return;
+  }
+  size_t count = 0;
+  // Dropped to make room; said once a second at most, as they may come by
+  // the thousand.
+  const auto evict = [&](int id, const char* why) {
+    if (listener.evictions.Note(nowMs, count))
+      Trace("%s client %d dropped: idle, %s%s\n", kind, id, why, InAll(count).c_str());
+    Close(id, clients_[id], "", nowMs, false);
+  };
+  if (room.kind == Room::kMake) evict(room.evict, "its place taken by a new client");
+  UniqueFd fd(accept4(listener.fd.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+  if (!fd.Valid()) {
+    if (errno != EMFILE && errno != ENFILE && errno != ENOBUFS && errno != ENOMEM) return;
+    const int error = errno;
+    // Out of descriptors: an idle client gives its own back, else the
+    // connections wait, without a busy loop, until some are free.
+    const Room spare = FindRoom(seats, seats.size(), nowMs);
+    if (room.kind != Room::kMake && spare.kind == Room::kMake) {
+      evict(spare.evict, "out of descriptors");
+      return;
+    }
+    listener.resumeMs = nowMs + kAcceptPauseMs;
+    if (listener.failures.Note(nowMs, count))
+      Trace("%s client not accepted: %s%s\n", kind, strerror(error), InAll(count).c_str());
+    return;
+  }
+  if (room.kind == Room::kNone) {
+    if (listener.refusals.Note(nowMs, count))
+      Trace("%s client refused: %zu already connected and active%s\n", kind, seats.size(),
+            InAll(count).c_str());
     return;
   }
   const int id = nextId_++;
@@ -194,6 +272,7 @@ void Bridge::Accept(int listener, bool lcd) {
   client.lcd = lcd;
   client.fd = std::move(fd);
   client.reader = LineReader(lcd ? kMaxLcdLine : kMaxLircLine);
+  client.sinceMs = nowMs;
   if (lcd) display_.Connect(id);
   Trace("%s client %d connected\n", kind, id);
 }
@@ -208,6 +287,7 @@ void Bridge::Queue(int id, const std::string& text) {
     return;
   }
   client.out += text;
+  client.sentTo = true;
   Flush(id, client);
 }
 
@@ -231,12 +311,12 @@ void Bridge::Drop(int id, const char* why) {
   Close(id, it->second, std::string("dropped: ") + why, MonotonicMs());
 }
 
-void Bridge::Close(int id, Client& client, const std::string& how, uint64_t nowMs) {
+void Bridge::Close(int id, Client& client, const std::string& how, uint64_t nowMs, bool traced) {
   client.dead = true;
   client.fd.Reset();
   client.out.clear();
   if (client.lcd) display_.Disconnect(id, nowMs);
-  Trace("%s client %d %s\n", client.lcd ? "Display" : "Key", id, how.c_str());
+  if (traced) Trace("%s client %d %s\n", client.lcd ? "Display" : "Key", id, how.c_str());
 }
 
 void Bridge::DeliverMessages() {
@@ -319,10 +399,10 @@ int64_t Bridge::SendDisplay(uint64_t nowMs) {
 void Bridge::End(int sig) {
   TraceEndingSignal(sig);
   clients_.clear();
-  lircListen_.Reset();
-  lcdListen_.Reset();
+  lircListen_.fd.Reset();
+  lcdListen_.fd.Reset();
   unlink(options_.socketPath.c_str());
-  line_.Reset();
+  // The line stays open to the end: its exclusive mode is undone through it.
   RaiseDefault(sig);
 }
 
@@ -352,8 +432,13 @@ void Bridge::Loop() {
     std::vector<pollfd> fds;
     std::vector<int> ids;
     fds.push_back({SignalPipeFd(), POLLIN, 0});
-    fds.push_back({lircListen_.Get(), POLLIN, 0});
-    fds.push_back({lcdListen_.Get(), POLLIN, 0});
+    // A listener that waits for room or for descriptors is not looked at
+    // meanwhile: its pending connections would wake the loop at once.
+    for (Listener* listener : {&lircListen_, &lcdListen_}) {
+      const bool paused = listener->resumeMs > now;
+      if (paused) sooner(static_cast<int64_t>(listener->resumeMs - now));
+      fds.push_back({paused ? -1 : listener->fd.Get(), POLLIN, 0});
+    }
     fds.push_back({line_.Valid() ? line_.Get() : -1, POLLIN, 0});
     for (auto& entry : clients_) {
       ids.push_back(entry.first);
@@ -374,8 +459,8 @@ void Bridge::Loop() {
     } else if (fds[3].revents & POLLIN) {
       ReadLine(after);
     }
-    if (fds[1].revents & POLLIN) Accept(lircListen_.Get(), false);
-    if (fds[2].revents & POLLIN) Accept(lcdListen_.Get(), true);
+    if (fds[1].revents & POLLIN) Accept(lircListen_, after);
+    if (fds[2].revents & POLLIN) Accept(lcdListen_, after);
     for (size_t i = 0; i < ids.size(); ++i) {
       auto it = clients_.find(ids[i]);
       if (it == clients_.end() || it->second.dead) continue;

@@ -73,6 +73,11 @@ bool SplitCommand(std::string_view line, std::vector<std::string>& words, std::s
   return true;
 }
 
+bool LcdServer::SaidHello(int client) const {
+  const auto it = clients_.find(client);
+  return it != clients_.end() && it->second.hello;
+}
+
 void LcdServer::Connect(int client) { clients_[client] = Client(); }
 
 void LcdServer::Disconnect(int client, uint64_t nowMs) {

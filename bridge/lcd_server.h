@@ -60,6 +60,7 @@ class LcdServer {
 
   std::vector<LcdMessage> TakeMessages();
   size_t clientCount() const { return clients_.size(); }
+  bool SaidHello(int client) const;
 
  private:
   struct Reservation {

@@ -101,9 +101,9 @@ std::string KeyLine(uint16_t code, unsigned repeat, std::string_view name) {
   return line;
 }
 
+// The command goes back as the client sent it, blanks and all: irsend waits
+// for exactly its own line ("LIST  " for LIST "" "").
 std::string LircReply(std::string_view line, const KeyMap& keys, std::string_view version) {
-  while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
-  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
   const std::vector<std::string> words = Words(line);
   if (words.empty()) return "";
   if (SameWord(words[0], "VERSION") && words.size() == 1)

@@ -41,7 +41,7 @@ class RepeatCounter {
 // One broadcast line: code, repeat count, key name, remote name.
 std::string KeyLine(uint16_t code, unsigned repeat, std::string_view name);
 
-// The reply packet to one command line (BEGIN, the command, SUCCESS or
+// The reply packet to one command line (BEGIN, the command as sent, SUCCESS or
 // ERROR, DATA with its line count and lines, END): VERSION, LIST, LIST
 // norvelo and LIST norvelo KEY; an error packet for anything else. "" for a
 // blank line.

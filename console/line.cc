@@ -20,7 +20,7 @@ void ReopenIfLost(SerialLine& line, uint32_t now) {
   // The new description is the main process's own, so it stays non-blocking.
   const int fd = OpenSerial(line.serport);
   if (fd < 0) return;
-  close(line.serialFd);
+  CloseLine(line.serialFd);
   line.serialFd = fd;
   line.serialLost = false;
 }

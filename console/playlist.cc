@@ -93,24 +93,9 @@ Kind KindOf(unsigned char type, const std::string& path) {
   return S_ISREG(info.st_mode) ? Kind::kRegular : Kind::kOther;
 }
 
-// Opens a play-list file only if it is (still) a regular file: opening a
-// FIFO would wait for a writer for ever, and a device is no list.
-FileHandle OpenListFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    return nullptr;
-  }
-  FILE* file = fdopen(fd, "r");
-  if (!file) close(fd);
-  return FileHandle(file);
-}
-
 // Reads the lines of a directory's play-list file.
 int ReadListFile(const std::string& dir, const std::string& listPath, Playlist& playlist) {
-  FileHandle file = OpenListFile(listPath);
+  FileHandle file = OpenTextFile(listPath);
   if (!file) {
     // The list still stands for the directory: none of its MP3 files either.
     Trace("Unreadable, skipped: %s\n", Printable(listPath).c_str());

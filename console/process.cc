@@ -274,6 +274,7 @@ int RunPlayer(int argc, char* argv[]) {
   // Two descriptions of the line: the receiver's, whose flags it sets for its
   // input notifications, and the main process's own for the display, which
   // stays non-blocking so that a line that stops draining cannot stop keys.
+  SetLineDescriptions(2);
   const int receiverLine = OpenSerialAtStart(options.serport);
   if (receiverLine < 0) return 1;
   state.line.serialFd = OpenSerialAtStart(options.serport);

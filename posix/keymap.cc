@@ -12,6 +12,9 @@
 namespace {
 // Characters of a mappings-file line that are looked at.
 constexpr size_t kMaxMappingsLine = 1022;
+// Bytes of a mappings file that are read: 24 codes with long notes fit many
+// times over.
+constexpr size_t kMaxMappingsBytes = 64 * 1024;
 
 const char* const kSlotNames[kKeySlots] = {
     "Quit",         "Play",          "Pause",       "Stop",        "Volume up",
@@ -71,11 +74,28 @@ int LookupKey(const KeyMap& keys, uint16_t code) {
 }
 
 int LoadIRCodes(const std::string& path, KeyMap& keys) {
-  FileHandle file(fopen(path.c_str(), "re"));
-  if (!file) {
-    Trace("Remote mappings file not found!\n\n");
+  std::string why;
+  FileHandle file = OpenTextFile(path, &why);
+  if (!file && why == kNotARegularFile) {
+    Trace("Remote mappings file %s: %s, the keys stay as they were\n", Printable(path).c_str(),
+          kNotARegularFile);
     return 1;
   }
+  if (!file) {
+    Trace("Remote mappings file not found! %s: %s\n\n", Printable(path).c_str(), why.c_str());
+    return 1;
+  }
+  // Read whole up to a bound, so that a file that keeps growing cannot keep
+  // start-up waiting.
+  std::string text(kMaxMappingsBytes + 1, '\0');
+  text.resize(fread(&text[0], 1, text.size(), file.get()));
+  const bool readError = ferror(file.get()) != 0;
+  if (text.size() > kMaxMappingsBytes) {
+    text.resize(kMaxMappingsBytes);
+    Trace("Remote mappings file %s: longer than %zu bytes, the rest ignored\n",
+          Printable(path).c_str(), kMaxMappingsBytes);
+  }
+  file.reset(text.empty() ? nullptr : fmemopen(&text[0], text.size(), "r"));
   KeyMap table{};
   int filled = 0;
   int lineNumber = 0;
@@ -83,7 +103,7 @@ int LoadIRCodes(const std::string& path, KeyMap& keys) {
   std::string line;
   bool cut = false;
   // The rest of a longer line (a long note) belongs to it, not to the next slot.
-  while (ReadLine(file.get(), line, kMaxMappingsLine, cut)) {
+  while (file && ReadLine(file.get(), line, kMaxMappingsLine, cut)) {
     ++lineNumber;
     TrimString(line);
     if (line.empty()) continue;
@@ -100,10 +120,10 @@ int LoadIRCodes(const std::string& path, KeyMap& keys) {
             Printable(path).c_str(), lineNumber, filled, KeySlotName(filled));
     table[filled++] = code;
   }
-  // An empty file, a directory or a read error would leave a remote without
-  // a single key, not even quit.
+  // An empty file or a read error would leave a remote without a single key,
+  // not even quit.
   const bool anyKey = std::any_of(table.begin(), table.end(), [](uint16_t c) { return c != 0; });
-  if (ferror(file.get()) || !anyKey) {
+  if (readError || !anyKey) {
     Trace("Remote mappings file %s gives no key, the keys stay as they were\n",
           Printable(path).c_str());
     return 1;

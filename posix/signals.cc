@@ -9,6 +9,7 @@
 namespace {
 int signalPipe[2] = {-1, -1};
 sigset_t taken;
+void (*endHook)() = nullptr;
 
 void OnSignal(int sig) {
   const int saved = errno;
@@ -48,6 +49,7 @@ void ResetSignalsInChild() {
     if (sigismember(&taken, sig) == 1) signal(sig, SIG_DFL);
   signal(SIGPIPE, SIG_DFL);
   sigprocmask(SIG_UNBLOCK, &taken, nullptr);
+  endHook = nullptr;  // the parent's to run
   for (int& fd : signalPipe) {
     if (fd >= 0) close(fd);
     fd = -1;
@@ -58,7 +60,10 @@ SignalsHeld::SignalsHeld() { sigprocmask(SIG_BLOCK, &taken, &saved_); }
 
 SignalsHeld::~SignalsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
 
+void AtEndBySignal(void (*hook)()) { endHook = hook; }
+
 void RaiseDefault(int sig) {
+  if (endHook) endHook();
   signal(sig, SIG_DFL);
   sigset_t set;
   sigemptyset(&set);

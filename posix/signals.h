@@ -36,5 +36,9 @@ class SignalsHeld {
 };
 
 // Ends the process by sig with its default action, so that whoever started
-// it sees how it ended.
+// it sees how it ended. The hook given to AtEndBySignal runs first.
 [[noreturn]] void RaiseDefault(int sig);
+
+// What RaiseDefault runs before the end, as exit runs what atexit was given:
+// what must not outlive the program (a terminal left in exclusive mode).
+void AtEndBySignal(void (*hook)());

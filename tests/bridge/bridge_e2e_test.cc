@@ -138,6 +138,15 @@ class Program {
     waitpid(pid_, nullptr, 0);
   }
   Peer& output() { return *output_; }
+  // Its exit status once it ended within timeoutMs, its output read; else -1.
+  int WaitExit(int timeoutMs = e2e::kWaitMs) {
+    int status = 0;
+    const bool ended = ReapWithin(pid_, timeoutMs, &status);
+    output_->Read();
+    if (!ended) return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
 
  private:
   pid_t pid_ = -1;
@@ -148,7 +157,8 @@ class Program {
 // its display port taken from the free ones.
 class Bridge {
  public:
-  Bridge() : s(BridgeOptions()), socket(s.dir().Join("lircd")) {}
+  explicit Bridge(SessionOptions options = BridgeOptions())
+      : s(std::move(options)), socket(s.dir().Join("lircd")) {}
 
   bool Start(const std::string& line = "") {
     s.Start({"-s", line.empty() ? s.slave() : line, "-l", socket, "-p", "0"});
@@ -210,6 +220,20 @@ TEST(BridgeClients, IrwPrintsEveryFrameWithItsRepeatCount) {
                                Line(kPlay, 2, "KEY_PLAY") + Line(kPlay, 0, "KEY_PLAY") +
                                Line(kJunk, 0, "KEY_UNKNOWN_2727");
   EXPECT_TRUE(b.WaitForText(irw.output(), expected)) << irw.output().got;
+}
+
+// irsend sends "LIST  " for LIST "" "" and waits for exactly that line back.
+TEST(BridgeClients, IrsendListsTheRemoteAndItsKeys) {
+  Bridge b;
+  ASSERT_TRUE(b.Start());
+  Program remotes({"irsend", "-d", b.socket, "LIST", "", ""});
+  EXPECT_EQ(remotes.WaitExit(), 0);
+  EXPECT_EQ(remotes.output().got, "norvelo\n\n");
+  Program keys({"irsend", "-d", b.socket, "LIST", "norvelo", ""});
+  EXPECT_EQ(keys.WaitExit(), 0);
+  EXPECT_NE(keys.output().got.find("000000000000350c KEY_EXIT\n0000000000003535 KEY_PLAY\n"),
+            std::string::npos)
+      << keys.output().got;
 }
 
 TEST(BridgeClients, LcdprocScreensReachTheLine) {
@@ -275,6 +299,56 @@ TEST(BridgeClients, AClientThatStopsReadingHoldsUpNobody) {
   EXPECT_LT(SteadyClock::now() - sent, std::chrono::milliseconds(500));
 }
 
+// Connections that hold a place and do nothing (anyone may open them) give
+// it up to a client that comes to use it, and say so in a line or two.
+TEST(BridgeClients, IdleConnectionsLockNobodyOut) {
+  Bridge b;
+  ASSERT_TRUE(b.Start());
+  std::vector<std::unique_ptr<Peer>> idle;
+  for (size_t i = 0; i < 32; ++i) {
+    idle.push_back(std::make_unique<Peer>(ConnectUnix(b.socket)));
+    idle.push_back(std::make_unique<Peer>(ConnectTcp(b.Port())));
+  }
+  ASSERT_TRUE(b.s.WaitForTrace("Display client 64 connected"));
+  Program irw({"irw", b.socket});
+  Peer lcd(ConnectTcp(b.Port()));
+  lcd.Send("hello\n");
+  // Both wait out the idle ones' grace, a few seconds.
+  EXPECT_TRUE(b.WaitForText(lcd, "connect LCDproc", 2 * e2e::kWaitMs));
+  const auto keyClients = [&] {
+    size_t count = 0;
+    for (const std::string& line : b.s.TraceLines())
+      count += line.compare(0, 11, "Key client ") == 0 && line.find(" connected") != std::string::npos;
+    return count;
+  };
+  ASSERT_TRUE(b.s.WaitFor([&] { return keyClients() == 33; }, 2 * e2e::kWaitMs));
+  b.s.SendKey(kPlay);
+  EXPECT_TRUE(b.WaitForText(irw.output(), "KEY_PLAY norvelo\n"));
+  size_t said = 0;
+  for (const std::string& line : b.s.TraceLines())
+    said += line.find("refused") != std::string::npos || line.find("dropped") != std::string::npos;
+  EXPECT_LE(said, 4u) << b.s.Trace();
+}
+
+// Out of descriptors with connections waiting: no busy loop, and the
+// listening sockets stay, serving again once descriptors are free.
+TEST(BridgeProcess, OutOfDescriptorsItWaitsWithoutSpinning) {
+  SessionOptions options = BridgeOptions();
+  options.descriptorLimit = 30;
+  Bridge b(options);
+  ASSERT_TRUE(b.Start());
+  std::vector<std::unique_ptr<Peer>> peers;
+  for (int i = 0; i < 40; ++i) peers.push_back(std::make_unique<Peer>(ConnectUnix(b.socket)));
+  ASSERT_TRUE(b.s.WaitForTrace("Key client not accepted: Too many open files"));
+  const double cpu = b.s.CpuSeconds();
+  b.s.Pump(1000);
+  EXPECT_LT(b.s.CpuSeconds() - cpu, 0.2);
+  peers.clear();
+  Peer keys(ConnectUnix(b.socket));
+  keys.Send("VERSION\n");
+  EXPECT_TRUE(b.WaitForText(keys, "SUCCESS", 3 * e2e::kWaitMs));
+}
+
 TEST(BridgeProcess, EndsOnSigtermWithItsSocketRemoved) {
   Bridge b;
   ASSERT_TRUE(b.Start());
@@ -311,6 +385,84 @@ TEST(BridgeProcess, TheLineUnpluggedAndBackCarriesOn) {
   EXPECT_TRUE(b.WaitForLine1("norvelo-bridge", before));
   b.s.SendKey(kPlay);
   EXPECT_TRUE(b.WaitForText(keys, "KEY_PLAY norvelo\n"));
+}
+
+// One program per line, whichever came first: a second one is refused at
+// once, naming the line, and the first one keeps every key.
+void ExpectSecondProgramsRefused(const std::string& line, pid_t holder, const std::string& dir) {
+  const std::vector<std::vector<std::string>> seconds = {
+      {NORVELO_BIN, "-s", line, "a.mp3"},
+      {NORVELO_BRIDGE_BIN, "-s", line, "-l", dir + "/second-lircd", "-p", "0"}};
+  for (const std::vector<std::string>& args : seconds) {
+    Program second(args);
+    EXPECT_EQ(second.WaitExit(), 1) << args[0];
+    EXPECT_EQ(second.output().got, "Unable to use " + line + ": in use by another program (pid " +
+                                       std::to_string(holder) + ")\n\n");
+  }
+}
+
+TEST(OneProgramPerLine, ABridgeKeepsItsLine) {
+  Bridge b;
+  ASSERT_TRUE(b.Start());
+  Peer keys(ConnectUnix(b.socket));
+  ASSERT_TRUE(b.s.WaitForTrace("Key client 1 connected"));
+  ExpectSecondProgramsRefused(b.s.slave(), b.s.pid(), b.s.dir().path());
+  for (int i = 0; i < 20; ++i) b.s.SendKey(kPlay, i % 2 == 1);
+  EXPECT_TRUE(b.WaitFor({&keys}, [&] { return keys.Count("KEY_PLAY") == 20; })) << keys.got;
+}
+
+TEST(OneProgramPerLine, APlayerKeepsItsLine) {
+  Session player;
+  ASSERT_TRUE(player.StartPlaying({"a.mp3"}));
+  ExpectSecondProgramsRefused(player.slave(), player.pid(), player.dir().path());
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(player.Press(kJunk)) << i;
+}
+
+// A line that went away and came back held by another program stays that
+// program's: the player (its receiver and its display alike) waits until the
+// other lets it go.
+TEST(OneProgramPerLine, AReopenLeavesAnotherProgramsLineAlone) {
+  Session player;
+  const std::string link = player.LinkPath();
+  player.Start({"-s", link, "a.mp3"});
+  ASSERT_TRUE(player.WaitReady());
+  player.HangUp();
+  ASSERT_TRUE(player.WaitForTrace("Serial line lost: " + link));
+
+  std::string other;
+  const int master = OpenPtyMaster(other);
+  ASSERT_GE(master, 0);
+  SetNonBlocking(master);
+  const std::string socket = player.dir().Join("lircd");
+  auto bridge = std::make_unique<Program>(
+      std::vector<std::string>{NORVELO_BRIDGE_BIN, "-s", other, "-l", socket, "-p", "0"});
+  ASSERT_TRUE(player.WaitFor([&] { return access(socket.c_str(), F_OK) == 0; }));
+  const std::string fresh = link + ".new";
+  symlink(other.c_str(), fresh.c_str());
+  rename(fresh.c_str(), link.c_str());
+
+  Peer keys(ConnectUnix(socket));
+  ASSERT_TRUE(player.WaitFor([&] {
+    bridge->output().Read();
+    return bridge->output().got.find("Key client 1 connected") != std::string::npos;
+  }));
+  for (int i = 0; i < 20; ++i) {
+    WriteAll(master, e2e::FrameBytes(kPlay, i % 2 == 1));
+    player.Pump(100);  // several reopen tries of the player's meanwhile
+  }
+  EXPECT_TRUE(player.WaitFor([&] { return keys.Read() && keys.Count("KEY_PLAY") == 20; }))
+      << keys.got;
+  EXPECT_EQ(player.CountTrace("Serial line back: " + link), 0u);
+  EXPECT_EQ(player.CountTrace("IR Command: 3535"), 0u);
+
+  bridge.reset();
+  ASSERT_TRUE(player.WaitForTrace("Serial line back: " + link));
+  const std::string junk = e2e::FrameBytes(kJunk);
+  EXPECT_TRUE(player.WaitFor([&] {
+    WriteAll(master, junk);
+    return player.CountTrace("IR Command: 2727") > 0;
+  }));
+  close(master);
 }
 
 TEST(BridgeProcess, BadInputGetsAnswersOrADropNeverACrashOrASpin) {

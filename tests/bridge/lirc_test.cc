@@ -55,7 +55,7 @@ TEST(LircKeys, CommandsAreAnsweredInReplyPackets) {
   EXPECT_EQ(LircReply("VERSION", keys, "1.2.3"), "BEGIN\nVERSION\nSUCCESS\nDATA\n1\n1.2.3\nEND\n");
   EXPECT_EQ(LircReply("list", keys, "v"), "BEGIN\nlist\nSUCCESS\nDATA\n1\nnorvelo\nEND\n");
   EXPECT_EQ(LircReply(" LIST norvelo ", keys, "v"),
-            "BEGIN\nLIST norvelo\nSUCCESS\nDATA\n2\n0000000000003535 KEY_PLAY\n"
+            "BEGIN\n LIST norvelo \nSUCCESS\nDATA\n2\n0000000000003535 KEY_PLAY\n"
             "0000000000003001 KEY_1\nEND\n");
   EXPECT_EQ(LircReply("LIST norvelo KEY_1", keys, "v"),
             "BEGIN\nLIST norvelo KEY_1\nSUCCESS\nDATA\n1\n0000000000003001 KEY_1\nEND\n");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -72,23 +73,51 @@ TEST(LoadIRCodes, MissingFileKeepsTheTable) {
   keys[3] = 0x7777;
   EXPECT_EQ(LoadIRCodes("/nonexistent/keys", keys), 1);
   EXPECT_EQ(keys[3], 0x7777);
-  EXPECT_EQ(trace.text, "Remote mappings file not found!\n\n");
+  EXPECT_EQ(trace.text, "Remote mappings file not found! /nonexistent/keys: No such file or directory\n\n");
 }
 
 // A file that gives no key would leave no quit key either.
 TEST(LoadIRCodes, NoKeyAtAllKeepsTheTable) {
   TempFile empty("");
   TempFile zeros("0\n0x0000 nothing\n\n");
-  char dir[] = "/tmp/norvelo-keys-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  for (const std::string& path : {empty.path(), zeros.path(), std::string(dir)}) {
+  for (const std::string& path : {empty.path(), zeros.path()}) {
     TraceCapture trace;
     KeyMap keys = DefaultKeys();
     EXPECT_EQ(LoadIRCodes(path, keys), 1) << path;
     EXPECT_EQ(keys, DefaultKeys()) << path;
     EXPECT_NE(trace.text.find("gives no key"), std::string::npos) << trace.text;
   }
+}
+
+// A FIFO would wait for a writer for ever and a device never ends: neither is
+// opened for reading, nor is a folder.
+TEST(LoadIRCodes, WhatIsNoRegularFileKeepsTheTable) {
+  char dir[] = "/tmp/norvelo-keys-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string fifo = std::string(dir) + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero"), std::string(dir)}) {
+    TraceCapture trace;
+    KeyMap keys = DefaultKeys();
+    EXPECT_EQ(LoadIRCodes(path, keys), 1) << path;
+    EXPECT_EQ(keys, DefaultKeys()) << path;
+    EXPECT_EQ(trace.text, "Remote mappings file " + path +
+                              ": not a regular file, the keys stay as they were\n");
+  }
+  unlink(fifo.c_str());
   rmdir(dir);
+}
+
+// Reading stops at a bound: what lies past it is not looked at.
+TEST(LoadIRCodes, AHugeFileIsReadUpToItsBound) {
+  TempFile file("350c\n" + std::string(100000, '\n') + "3535\n");
+  TraceCapture trace;
+  KeyMap keys = DefaultKeys();
+  ASSERT_EQ(LoadIRCodes(file.path(), keys), 0);
+  EXPECT_EQ(keys[0], 0x350C);
+  EXPECT_EQ(keys[1], 0);
+  EXPECT_NE(trace.text.find("longer than 65536 bytes, the rest ignored"), std::string::npos)
+      << trace.text;
 }
 
 // A long note after a code is part of its line, not the next slot's code.

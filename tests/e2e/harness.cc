@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -197,6 +198,11 @@ void Session::Start(const std::vector<std::string>& args) {
         setenv(entry.substr(0, eq).c_str(), entry.c_str() + eq + 1, 1);
     }
     for (int i = 0; i < options_.extraDescriptors; ++i) open("/dev/null", O_RDONLY);
+    if (options_.descriptorLimit > 0) {
+      const rlimit limit = {static_cast<rlim_t>(options_.descriptorLimit),
+                            static_cast<rlim_t>(options_.descriptorLimit)};
+      setrlimit(RLIMIT_NOFILE, &limit);
+    }
     if (chdir(dir_.path().c_str()) != 0) _exit(127);
     const char* program = options_.program.empty() ? NORVELO_BIN : options_.program.c_str();
     std::vector<std::string> all = {program};

@@ -56,6 +56,7 @@ struct SessionOptions {
   bool stubborn = false;                        // fake ignores QUIT and SIGTERM
   bool setClock = false;                        // the player's wall clock is SetClock's
   int extraDescriptors = 0;                     // opened in the player before it starts
+  int descriptorLimit = 0;                      // its open-files limit (0: as ours)
   bool unprivileged = false;  // started as nobody, whom file permissions stop (tests run as root)
   bool closedStdout = false;                    // started with standard output closed
   std::string program;  // the program on the line; "" is the player

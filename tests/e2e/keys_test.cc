@@ -1,5 +1,7 @@
 // Keys end to end: frames written on the pty reach the key handling once,
 // the repeat filter, the track keys, the seek modes and mappings files.
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
@@ -236,10 +238,26 @@ TEST_F(Mappings, SecondFileWinsUnlessItIsMissing) {
   s.Start({"-m", first, "-m", second, "-m", s.dir().Join("missing.map"), "-s", s.slave(),
            "a.mp3"});
   ASSERT_TRUE(s.WaitReady());
-  EXPECT_TRUE(s.WaitForTrace("Remote mappings file not found!"));
+  EXPECT_TRUE(s.WaitForTrace("Remote mappings file not found! " + s.dir().Join("missing.map") +
+                              ": No such file or directory"));
   After({0x1111});
   EXPECT_TRUE(s.Running());
   s.SendKey(0x2222);
+  EXPECT_EQ(s.WaitExit(), 2);
+}
+
+// A FIFO (no writer ever comes) or an endless device is said at once, and the
+// default keys act.
+TEST_F(Mappings, WhatIsNoRegularFileLeavesTheDefaultKeys) {
+  const std::string fifo = s.dir().Join("keys.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  s.Start({"-m", fifo, "-m", "/dev/zero", "-s", s.slave(), "a.mp3"});
+  ASSERT_TRUE(s.WaitReady());
+  for (const std::string& path : {fifo, std::string("/dev/zero")})
+    EXPECT_EQ(s.CountTrace("Remote mappings file " + path +
+                           ": not a regular file, the keys stay as they were"), 1u)
+        << s.Trace();
+  s.SendKey(kQuit);
   EXPECT_EQ(s.WaitExit(), 2);
 }
 

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
+#include "posix/unique_fd.h"
 
 namespace e2e {
 namespace {
@@ -96,16 +97,17 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"ScanOfPlainFile", {"-s", kNoDevice, "-r", "{dir}/file.txt"},
                     "Scan error of {dir}/file.txt: Not a directory\n\n"},
         FailureCase{"DeviceMissing", {"-s", kNoDevice, "a.mp3"},
-                    "Unable to open {dir}/no-such-tty\n\n"},
+                    "Unable to open {dir}/no-such-tty: No such file or directory\n\n"},
         FailureCase{"DeviceMissingAfterEmptyScan", {"-s", kNoDevice, "-r", "{dir}/empty"},
-                    "No playable file in {dir}/empty\nUnable to open {dir}/no-such-tty\n\n"},
+                    "No playable file in {dir}/empty\nUnable to open {dir}/no-such-tty: No such file or directory\n\n"},
         FailureCase{"DeviceIsARegularFile", {"-s", "{dir}/file.txt", "a.mp3"},
                     "Unable to use {dir}/file.txt: a regular file, not a terminal\n\n"},
         FailureCase{"DeviceIsNotATerminal", {"-s", "/dev/null", "a.mp3"},
                     "Unable to use /dev/null: a device that is not a terminal\n\n"},
         FailureCase{"MappingsFileMissingDoesNotStop",
                     {"-m", "{dir}/no-such-map", "-s", kNoDevice, "a.mp3"},
-                    "Remote mappings file not found!\n\nUnable to open {dir}/no-such-tty\n\n"}),
+                    "Remote mappings file not found! {dir}/no-such-map: No such file or directory\n\n"
+                    "Unable to open {dir}/no-such-tty: No such file or directory\n\n"}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 // Answers on standard output, status 0, before anything is opened.
@@ -129,6 +131,21 @@ TEST(Startup, DecoderMissingFromThePath) {
   EXPECT_EQ(s.Trace(), "Unable to find mpg123 in PATH!\n\n");
   EXPECT_TRUE(s.Frames().empty());
   EXPECT_EQ(LeftoverChildren(), "");
+}
+
+// Missing (in the cases above) or not the service user's to open: the line
+// says which.
+TEST(Startup, ADeviceTheUserMayNotOpenSaysSo) {
+  SessionOptions options;
+  options.unprivileged = true;
+  Session s(options);
+  std::string forbidden;
+  UniqueFd master(OpenPtyMaster(forbidden));
+  ASSERT_TRUE(master.Valid());
+  chmod(forbidden.c_str(), 0600);
+  s.Start({"-s", forbidden, "a.mp3"});
+  EXPECT_EQ(s.WaitExit(), 1);
+  EXPECT_EQ(s.Trace(), "Unable to open " + forbidden + ": Permission denied\n\n");
 }
 
 // A folder the player may not read (lost+found at the top of a music disk)

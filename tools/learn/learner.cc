@@ -1,10 +1,15 @@
 #include "tools/learn/learner.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "link/link.h"
+#include "posix/posix.h"
+#include "posix/unique_fd.h"
 
 LearnOutcome Learner::OnFrame(uint8_t byte0, uint8_t byte1, uint32_t nowMs) {
   LearnOutcome out;
@@ -52,21 +57,27 @@ std::string FormatMappings(const KeyMap& keys) {
 
 bool WriteMappings(const std::string& path, const KeyMap& keys, std::string& error) {
   const std::string temporary = path + ".new";
-  FILE* file = fopen(temporary.c_str(), "w");
-  if (file == nullptr) {
+  // Made new, never through a link someone left at that name (root learning
+  // in a shared folder would write wherever it points); a stale one from a
+  // run that was cut short is no file of anyone's.
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  UniqueFd file(open(temporary.c_str(), flags, 0666));
+  if (!file.Valid() && errno == EEXIST && unlink(temporary.c_str()) == 0)
+    file.Reset(open(temporary.c_str(), flags, 0666));
+  if (!file.Valid()) {
     error = "cannot create " + temporary + ": " + strerror(errno);
     return false;
   }
-  const std::string text = FormatMappings(keys);
-  const bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (fclose(file) != 0 || !written) {
-    error = "cannot write " + temporary + ": " + strerror(errno);
-    remove(temporary.c_str());
+  const bool written = WriteAll(file.Get(), FormatMappings(keys));
+  const int saved = errno;
+  if (close(file.Release()) != 0 || !written) {
+    error = "cannot write " + temporary + ": " + strerror(written ? errno : saved);
+    unlink(temporary.c_str());
     return false;
   }
   if (rename(temporary.c_str(), path.c_str()) != 0) {
     error = "cannot replace " + path + ": " + strerror(errno);
-    remove(temporary.c_str());
+    unlink(temporary.c_str());
     return false;
   }
   return true;

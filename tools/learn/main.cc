@@ -2,7 +2,6 @@
 // user's own remote, one key per slot, read from the control unit.
 #include <errno.h>
 #include <poll.h>
-#include <string.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -68,11 +67,11 @@ int main(int argc, char* argv[]) {
     fputs(kUsage, stderr);
     return 1;
   }
-  std::string refusal;
+  LineRefusal refusal;
   UniqueFd serial(OpenSerial(device, &refusal));
   if (!serial.Valid()) {
-    fprintf(stderr, "norvelo-learn: unable to %s %s: %s\n", refusal.empty() ? "open" : "use",
-            device.c_str(), refusal.empty() ? strerror(errno) : refusal.c_str());
+    fprintf(stderr, "norvelo-learn: unable to %s %s: %s\n", refusal.opened ? "use" : "open",
+            device.c_str(), refusal.reason.c_str());
     return 1;
   }
 

@@ -91,3 +91,23 @@ TEST(Mappings, WrittenFileLoadsBackIntoTheSameMap) {
   EXPECT_NE(error.find("cannot create"), std::string::npos);
   rmdir(dir);
 }
+
+// A link left at the temporary name (root learning in a shared folder) is
+// never written through: its target stays as it was.
+TEST(Mappings, ALinkAtTheTemporaryNameIsNotFollowed) {
+  char dir[] = "/tmp/norvelo-learn-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/keys.map";
+  const std::string victim = std::string(dir) + "/victim";
+  std::ofstream(victim) << "precious\n";
+  ASSERT_EQ(symlink(victim.c_str(), (path + ".new").c_str()), 0);
+  std::string error;
+  EXPECT_TRUE(WriteMappings(path, DefaultKeys(), error)) << error;
+  std::ifstream kept(victim);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "precious\n");
+  KeyMap loaded{};
+  EXPECT_EQ(LoadIRCodes(path, loaded), 0);
+  EXPECT_EQ(loaded, DefaultKeys());
+  for (const std::string& file : {path, victim, path + ".new"}) unlink(file.c_str());
+  rmdir(dir);
+}

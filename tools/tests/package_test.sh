@@ -74,6 +74,11 @@ if command -v systemd-analyze >/dev/null; then
   cp /usr/lib/systemd/system/*.target "$TMP/root/usr/lib/systemd/system/"
   MANPATH="$TMP/root/usr/share/man" systemd-analyze --root="$TMP/root" verify norvelo.service norvelo-bridge.service \
     >"$TMP/verify" 2>&1 || { cat "$TMP/verify"; fail "systemd-analyze verify"; }
+  # Both hardened to an exposure of 2.0 or lower (the threshold counts tenths).
+  for u in "$unit" "$bridge"; do
+    systemd-analyze security --offline=true --threshold=20 "$u" >"$TMP/security" 2>&1 \
+      || { cat "$TMP/security"; fail "$(basename "$u") is exposed above 2.0"; }
+  done
 fi
 
 # The desktop's user unit: installed where the user managers look, it runs
