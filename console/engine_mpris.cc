@@ -197,8 +197,11 @@ bool MprisEngine::SendV(const std::string& destination, const char* interface, c
   }
   sd_bus_message_unref(call);
   if (slot) {
+    // The reply names its player through the slot. Floating, the bus holds
+    // the slot until the reply came; the reference handed back here goes.
     sd_bus_slot_set_description(slot, destination.c_str());
     sd_bus_slot_set_floating(slot, 1);
+    sd_bus_slot_unref(slot);
   }
   return result >= 0;
 }
