@@ -40,18 +40,7 @@ std::string Hex(uint64_t value) {
 
 // Control bytes and the backslash as \xHH, so that a path is one line.
 std::string Escape(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || c == '\\') {
-      char escape[5];
-      snprintf(escape, sizeof escape, "\\x%02X", byte);
-      out += escape;
-    } else {
-      out += c;
-    }
-  }
-  return out;
+  return EscapeBytes(text, [](unsigned char byte) { return byte < 0x20 || byte == '\\'; });
 }
 
 bool Unescape(const std::string& text, std::string& out) {

@@ -14,20 +14,25 @@ std::string* g_capture = nullptr;
 
 void SetTraceCapture(std::string* capture) { g_capture = capture; }
 
-std::string Printable(const std::string& text) {
+std::string EscapeBytes(const std::string& text, bool (*escaped)(unsigned char)) {
   std::string out;
   out.reserve(text.size());
   for (const char c : text) {
     const unsigned char byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
-      char escaped[5];
-      snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      out += escaped;
+    if (escaped(byte)) {
+      char escape[5];
+      snprintf(escape, sizeof escape, "\\x%02X", byte);
+      out += escape;
     } else {
       out += c;
     }
   }
   return out;
+}
+
+std::string Printable(const std::string& text) {
+  return EscapeBytes(text,
+                     [](unsigned char byte) { return (byte < 0x20 && byte != '\t') || byte == 0x7F; });
 }
 
 void TraceRemoteCode(uint16_t code) { Trace("IR Command: %04X\n", code); }

@@ -13,6 +13,9 @@ void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // the screen or fake a line of its own on the user's terminal.
 std::string Printable(const std::string& text);
 
+// Text with each byte that escaped picks written as \xHH.
+std::string EscapeBytes(const std::string& text, bool (*escaped)(unsigned char));
+
 // "IR Command: 350C": every IrFrame the line brings, as its RemoteCode.
 void TraceRemoteCode(uint16_t code);
 
