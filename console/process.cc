@@ -29,6 +29,10 @@
 
 namespace {
 
+// Reads of an ended engine's output before it is started again: as much as a
+// pipe holds, so that a process that fills it and ends cannot hold the loop.
+constexpr int kDrainPasses = 600;
+
 // Waits at most ms for every process below the player to end, the decoder
 // behind its shell included (the player is its subreaper).
 bool AllEndedWithin(int ms) { return ReapWithin(-1, ms); }
@@ -167,6 +171,16 @@ Next Spine::WaitForWork() {
 
 Next Spine::ChildrenEnded() {
   Child* process = engine_.Process();
+  // What it wrote before it ended says how it ended (a decoder that never
+  // found a sound output is not started again): that is read first, and its
+  // end of file then restarts it as usual.
+  for (int pass = 0; pass < kDrainPasses && process != nullptr && process->Ended() &&
+                     !engine_.WaitFds().empty();
+       ++pass) {
+    const Next next = ServiceEngine();
+    if (!next.GoesOn()) return next;
+    process = engine_.Process();
+  }
   if (process != nullptr && process->Ended()) {
     const Next next = RestartEngine();
     if (!next.GoesOn()) return next;
