@@ -191,9 +191,13 @@ TEST_F(Display, HeldVolumeKeyFramesKeepTheLinesPace) {
   s.Pump(400);
   const std::vector<DisplayFrame> frames = s.Frames();
   ASSERT_GT(frames.size(), mark_ + 15);
-  // 152 ms apart on the player's side; the margin is for this reader's delays.
+  // 152 ms apart on the player's side, keys 110 ms apart. One frame read late
+  // makes its gap long and the next one short, so the pace is measured over
+  // the whole run, and each gap only against a frame per key.
   for (size_t i = mark_ + 1; i < frames.size(); ++i)
-    EXPECT_GE(frames[i].at - frames[i - 1].at, 140) << "frame " << i;
+    EXPECT_GE(frames[i].at - frames[i - 1].at, 100) << "frame " << i;
+  const size_t gaps = frames.size() - 1 - mark_;
+  EXPECT_GE((frames.back().at - frames[mark_].at) / static_cast<int>(gaps), 145);
   int volume = -1;
   for (const std::string& line : s.TraceLines()) sscanf(line.c_str(), "Volume=%d%%", &volume);
   const std::string bar = BarLine(volume);
