@@ -53,20 +53,6 @@ void Daemon::Stop(bool force) {
   running_ = false;
 }
 
-std::string CommandOutput(const std::string& command, int* status) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    if (status) *status = -1;
-    return out;
-  }
-  char buffer[512];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  const int result = pclose(pipe);
-  if (status) *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-  return out;
-}
-
 bool WriteSilentMp3(const std::string& path, double seconds, const std::string& tagOptions) {
   const std::string raw = path + ".raw";
   std::ofstream(raw, std::ios::binary)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "posix/child.h"
+#include "tests/support/proc.h"
 
 namespace e2e {
 
@@ -34,9 +35,6 @@ class Daemon {
   ChildProcess child_;
   bool running_ = false;
 };
-
-// The output of a shell command line, its status in status when given.
-std::string CommandOutput(const std::string& command, int* status = nullptr);
 
 // seconds of silence as an MP3 file at path, tagged by lame's tagOptions
 // ("--tt Title --ta Artist"); false when the encoder failed.

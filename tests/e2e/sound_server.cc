@@ -27,11 +27,6 @@ void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path) << text;
 }
 
-bool OnPath(const char* program) {
-  const std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
-  return system(command.c_str()) == 0;
-}
-
 }  // namespace
 
 SoundServer::SoundServer() {
@@ -62,7 +57,7 @@ SoundServer::~SoundServer() {
   std::filesystem::remove_all(folder_, ignored);
 }
 
-bool SoundServer::Available() { return OnPath("pulseaudio") && OnPath("pactl"); }
+bool SoundServer::Available() { return FoundInPath("pulseaudio") && FoundInPath("pactl"); }
 
 bool SoundServer::Start() {
   if (Running()) return true;
@@ -135,14 +130,7 @@ void SoundServer::Stop() {
 }
 
 std::string SoundServer::Pactl(const std::string& arguments) const {
-  const std::string command = "pactl -s unix:" + socket_ + " " + arguments + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return "";
-  std::string out;
-  char buffer[512];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  pclose(pipe);
-  return out;
+  return CommandOutput("pactl -s unix:" + socket_ + " " + arguments + " 2>/dev/null");
 }
 
 int SoundServer::SinkVolume() const {

@@ -1,5 +1,6 @@
 #include "tests/support/proc.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -40,4 +41,18 @@ long ProcStatusNumber(pid_t pid, const std::string& field) {
   for (std::string line; std::getline(status, line);)
     if (line.compare(0, prefix.size(), prefix) == 0) return atol(line.c_str() + prefix.size());
   return -1;
+}
+
+std::string CommandOutput(const std::string& command, int* status) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    if (status) *status = -1;
+    return out;
+  }
+  char buffer[512];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  const int result = pclose(pipe);
+  if (status) *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+  return out;
 }

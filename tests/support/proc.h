@@ -1,5 +1,5 @@
-// What tests and benches read of files and processes: whole files, and the
-// numbers /proc keeps of a process.
+// What tests and benches read of files and processes: whole files, the
+// numbers /proc keeps of a process, and what a command line prints.
 #pragma once
 
 #include <sys/types.h>
@@ -21,3 +21,6 @@ bool ReadProcStat(pid_t pid, ProcStat& out);
 // A number from /proc/<pid>/status by its field's name ("VmRSS" and "VmHWM"
 // in kB, "voluntary_ctxt_switches"), or -1.
 long ProcStatusNumber(pid_t pid, const std::string& field);
+
+// The output of a shell command line, its status in status when given.
+std::string CommandOutput(const std::string& command, int* status = nullptr);
