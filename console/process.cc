@@ -105,8 +105,8 @@ class Spine {
 
 bool Spine::StartChildren() {
   if (!receiver_.CreatePipe()) return false;
-  // The shell may run the decoder as a child of its own; when the shell goes
-  // first, the decoder must come back here to be reaped.
+  // What an engine's process starts of its own must come back here to be
+  // reaped when that process goes first.
   prctl(PR_SET_CHILD_SUBREAPER, 1);
   if (!receiver_.Start()) return false;
   if (!engine_.Start()) {
